@@ -1,0 +1,208 @@
+#include "platform/sql/connection.h"
+
+#include <cctype>
+
+#include "platform/runtime/log.h"
+#include "platform/sql/connection_pool.h"
+#include "platform/sql/metadata.h"
+#include "platform/sql/sqlite_connection.h"
+
+namespace database {
+
+std::string Database::describe() const {
+  if (type_ != MYSQL)
+    return path_;
+  std::string where = socket_.empty() ? host_ + ":" + std::to_string(port_) : socket_;
+  return user_ + "@" + where + "/" + schema_;
+}
+
+void Connection::intrusive_add_ref(Connection* c) {
+  if (c != nullptr)
+    ++c->refcount_;
+}
+
+void Connection::intrusive_remove_ref(Connection* c) {
+  if (c == nullptr || --c->refcount_ != 0)
+    return;
+  std::shared_ptr<Connection_Home> home = c->home_;
+  if (home)
+    home->give_back(c);
+  else
+    delete c;
+}
+
+namespace sql {
+
+namespace {
+
+Connection_Opener mysql_opener = nullptr;
+
+bool is_name_start(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+}
+bool is_name_char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+const Binding_Value* find_binding(const Bindings& bindings, const std::string& name) {
+  for (const auto& b : bindings)
+    if (b.first == name)
+      return &b.second;
+  return nullptr;
+}
+
+}  // namespace
+
+void register_mysql_opener(Connection_Opener opener) {
+  mysql_opener = opener;
+}
+
+bool to_positional(const std::string& text, const Bindings& bindings, std::string& out,
+                   std::vector<Binding_Value>& values, std::string& error) {
+  out.clear();
+  values.clear();
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    char c = text[i];
+    if (c == '\'' || c == '"' || c == '`') {
+      // Copy a quoted literal or name whole; a doubled quote stays inside.
+      std::size_t j = i + 1;
+      while (j < n) {
+        if (text[j] == c) {
+          if (j + 1 < n && text[j + 1] == c) {
+            j += 2;
+            continue;
+          }
+          break;
+        }
+        if (text[j] == '\\' && c != '`' && j + 1 < n)
+          ++j;
+        ++j;
+      }
+      j = j < n ? j + 1 : n;
+      out.append(text, i, j - i);
+      i = j;
+      continue;
+    }
+    if (c == ':' && i + 1 < n && is_name_start(text[i + 1]) && (i == 0 || text[i - 1] != ':')) {
+      std::size_t j = i + 1;
+      while (j < n && is_name_char(text[j]))
+        ++j;
+      std::string name = text.substr(i + 1, j - i - 1);
+      const Binding_Value* v = find_binding(bindings, name);
+      if (v == nullptr) {
+        error = "no value bound to :" + name;
+        return false;
+      }
+      values.push_back(*v);
+      out.push_back('?');
+      i = j;
+      continue;
+    }
+    out.push_back(c);
+    ++i;
+  }
+  return true;
+}
+
+void Connection::log_failure(const std::string& what, const std::string& text) {
+  LOG_ERROR("Database '%s' (%s): %s: %s [%s]", db_.name().c_str(), db_.describe().c_str(),
+            what.c_str(), error_.c_str(), text.c_str());
+}
+
+std::unique_ptr<Statement> Connection::prepare(const SQL& statement) {
+  Render_Context ctx(dialect());
+  if (!statement.render(ctx)) {
+    set_error(ctx.error());
+    log_failure("invalid statement", ctx.text());
+    return nullptr;
+  }
+  std::string text;
+  std::vector<Binding_Value> values;
+  std::string error;
+  if (!to_positional(ctx.text(), ctx.bindings(), text, values, error)) {
+    set_error(error);
+    log_failure("invalid statement", ctx.text());
+    return nullptr;
+  }
+  std::unique_ptr<Statement> s = prepare_positional(text, values);
+  if (!s)
+    log_failure("prepare failed", ctx.text());
+  return s;
+}
+
+bool Connection::execute(const SQL& statement, long long* affected) {
+  std::unique_ptr<Statement> s = prepare(statement);
+  if (!s)
+    return false;
+  int rc;
+  while ((rc = s->step()) == 1) {
+  }
+  if (rc < 0) {
+    set_error(s->error());
+    log_failure("execution failed", statement.str(dialect()));
+    return false;
+  }
+  if (affected != nullptr)
+    *affected = changes();
+  return true;
+}
+
+bool Connection::begin() {
+  std::string text =
+      depth_ == 0 ? std::string(begin_text()) : "SAVEPOINT sp" + std::to_string(depth_);
+  if (!execute(text))
+    return false;
+  ++depth_;
+  return true;
+}
+
+bool Connection::commit() {
+  if (depth_ == 0)
+    return false;
+  std::string text = depth_ == 1 ? "COMMIT" : "RELEASE SAVEPOINT sp" + std::to_string(depth_ - 1);
+  if (!execute(text))
+    return false;
+  --depth_;
+  return true;
+}
+
+bool Connection::rollback() {
+  if (depth_ == 0)
+    return false;
+  bool ok;
+  if (depth_ == 1) {
+    ok = execute(std::string("ROLLBACK"));
+  } else {
+    std::string sp = "sp" + std::to_string(depth_ - 1);
+    ok = execute("ROLLBACK TO SAVEPOINT " + sp) && execute("RELEASE SAVEPOINT " + sp);
+  }
+  // Whatever the engine answered, this level is over.
+  --depth_;
+  return ok;
+}
+
+Connection_Ptr open_connection(const Database& db) {
+  Connection_Ptr conn;
+  if (db.type() == Database::MYSQL) {
+    if (mysql_opener == nullptr) {
+      LOG_ERROR("Database '%s': no driver for MySQL-dialect databases.", db.name().c_str());
+      return conn;
+    }
+    conn = mysql_opener(db);
+  } else {
+    conn = Sqlite_Connection::open(db);
+  }
+  if (!conn)
+    return conn;
+  if (db.metadata() != nullptr && !db.metadata()->create_tables(*conn)) {
+    LOG_ERROR("Database '%s' (%s): failed to create tables: %s", db.name().c_str(),
+              db.describe().c_str(), conn->error().c_str());
+    return Connection_Ptr();
+  }
+  return conn;
+}
+
+}  // namespace sql
+}  // namespace database

@@ -1,0 +1,168 @@
+#include "platform/sql/sqlite_connection.h"
+
+#include "platform/runtime/log.h"
+
+namespace database {
+namespace sql {
+
+namespace {
+
+class Sqlite_Statement : public Statement {
+ public:
+  Sqlite_Statement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
+  ~Sqlite_Statement() override { sqlite3_finalize(stmt_); }
+
+  int step() override {
+    if (done_)
+      return 0;
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW)
+      return 1;
+    done_ = true;
+    if (rc == SQLITE_DONE)
+      return 0;
+    error_ = sqlite3_errmsg(db_);
+    return -1;
+  }
+
+  int column_count() const override { return sqlite3_column_count(stmt_); }
+
+  std::string column_name(int i) const override {
+    const char* name = sqlite3_column_name(stmt_, i);
+    return name == nullptr ? std::string() : std::string(name);
+  }
+
+  Binding_Value column(int i) const override {
+    switch (sqlite3_column_type(stmt_, i)) {
+      case SQLITE_INTEGER:
+        return Binding_Value(static_cast<long long>(sqlite3_column_int64(stmt_, i)));
+      case SQLITE_FLOAT:
+        return Binding_Value(sqlite3_column_double(stmt_, i));
+      case SQLITE_TEXT: {
+        const unsigned char* text = sqlite3_column_text(stmt_, i);
+        int size = sqlite3_column_bytes(stmt_, i);
+        return Binding_Value(std::string(reinterpret_cast<const char*>(text), size));
+      }
+      case SQLITE_BLOB: {
+        const void* data = sqlite3_column_blob(stmt_, i);
+        int size = sqlite3_column_bytes(stmt_, i);
+        return Binding_Value::blob(
+            data == nullptr ? std::string() : std::string(static_cast<const char*>(data), size));
+      }
+      default:
+        return Binding_Value();
+    }
+  }
+
+  const std::string& error() const override { return error_; }
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_;
+  bool done_ = false;
+  std::string error_;
+};
+
+int bind_value(sqlite3_stmt* stmt, int index, const Binding_Value& v) {
+  switch (v.kind()) {
+    case Binding_Value::INTEGER:
+      return sqlite3_bind_int64(stmt, index, v.integer());
+    case Binding_Value::REAL:
+      return sqlite3_bind_double(stmt, index, v.real());
+    case Binding_Value::TEXT:
+      return sqlite3_bind_text(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
+                               SQLITE_TRANSIENT);
+    case Binding_Value::BLOB:
+      return sqlite3_bind_blob(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
+                               SQLITE_TRANSIENT);
+    default:
+      return sqlite3_bind_null(stmt, index);
+  }
+}
+
+}  // namespace
+
+Sqlite_Connection::Sqlite_Connection(const Database& db, sqlite3* handle)
+    : Connection(db), db_(handle) {}
+
+Sqlite_Connection::~Sqlite_Connection() {
+  sqlite3_close_v2(db_);
+}
+
+Connection_Ptr Sqlite_Connection::open(const Database& db) {
+  sqlite3* handle = nullptr;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+  int rc = sqlite3_open_v2(db.path().c_str(), &handle, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    LOG_ERROR("Failed to open SQLite file '%s': %s", db.path().c_str(),
+              handle != nullptr ? sqlite3_errmsg(handle) : sqlite3_errstr(rc));
+    sqlite3_close_v2(handle);
+    return Connection_Ptr();
+  }
+  sqlite3_extended_result_codes(handle, 1);
+  Sqlite_Connection* conn = new Sqlite_Connection(db, handle);
+  Connection_Ptr ptr(conn);
+  // Reading the schema first fails on a file that is not a database, before
+  // anything could be written to it.
+  std::string sync = db.synchronous() == "NORMAL" ? "NORMAL" : "FULL";
+  if (!conn->execute("SELECT COUNT(*) FROM sqlite_master;") ||
+      !conn->execute("PRAGMA busy_timeout=" + std::to_string(kBusyTimeoutMs) + ";") ||
+      !conn->execute(std::string("PRAGMA journal_mode=WAL;")) ||
+      !conn->execute("PRAGMA synchronous=" + sync + ";")) {
+    LOG_ERROR("Failed to open SQLite file '%s': %s", db.path().c_str(), conn->error().c_str());
+    return Connection_Ptr();
+  }
+  return ptr;
+}
+
+bool Sqlite_Connection::execute(const std::string& text) {
+  char* message = nullptr;
+  int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
+  if (rc == SQLITE_OK)
+    return true;
+  set_error(message != nullptr ? message : sqlite3_errstr(rc));
+  sqlite3_free(message);
+  log_failure("execution failed", text);
+  return false;
+}
+
+std::unique_ptr<Statement> Sqlite_Connection::prepare_positional(
+    const std::string& text, const std::vector<Binding_Value>& values) {
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &stmt, nullptr);
+  if (rc != SQLITE_OK || stmt == nullptr) {
+    set_error(rc != SQLITE_OK ? sqlite3_errmsg(db_) : "empty statement");
+    sqlite3_finalize(stmt);
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (bind_value(stmt, static_cast<int>(i + 1), values[i]) != SQLITE_OK) {
+      set_error(sqlite3_errmsg(db_));
+      sqlite3_finalize(stmt);
+      return nullptr;
+    }
+  }
+  return std::unique_ptr<Statement>(new Sqlite_Statement(db_, stmt));
+}
+
+long long Sqlite_Connection::changes() {
+  return sqlite3_changes64(db_);
+}
+
+long long Sqlite_Connection::last_insert_id() {
+  return sqlite3_last_insert_rowid(db_);
+}
+
+bool Sqlite_Connection::table_exists(const std::string& name) {
+  SQL check("SELECT 1 FROM sqlite_master WHERE type='table' AND name=:name;");
+  check.bind("name", name);
+  std::unique_ptr<Statement> s = prepare(check);
+  return s && s->step() == 1;
+}
+
+bool Sqlite_Connection::set_foreign_keys(bool enabled) {
+  return execute(std::string(enabled ? "PRAGMA foreign_keys=ON;" : "PRAGMA foreign_keys=OFF;"));
+}
+
+}  // namespace sql
+}  // namespace database

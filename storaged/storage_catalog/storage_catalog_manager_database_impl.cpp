@@ -1,0 +1,332 @@
+// Opening the SQL back-end: catalog tables and the upgrade of older
+// databases.
+#include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "platform/runtime/log.h"
+#include "platform/sql/cursor.h"
+#include "platform/sql/legacy_manager.h"
+#include "platform/sql/transaction.h"
+#include "storaged/storage_catalog/catalog_schema.h"
+
+using database::sql::Connection_Ptr;
+using database::sql::Legacy_Cursor;
+using database::sql::Select_SQL;
+using database::sql::SQL;
+
+namespace {
+
+const char kCatalogName[] = "storage_catalog";
+
+// Turns foreign-key enforcement back on however open returns.
+class Foreign_Keys_Off {
+ public:
+  explicit Foreign_Keys_Off(const Connection_Ptr& conn) : conn_(conn) {}
+  ~Foreign_Keys_Off() {
+    if (off_)
+      conn_->set_foreign_keys(true);
+  }
+  bool turn_off() { return off_ = conn_->set_foreign_keys(false); }
+
+ private:
+  Connection_Ptr conn_;
+  bool off_ = false;
+};
+
+bool is_mysql(const Connection_Ptr& conn) {
+  return conn->db()->type() == 1;
+}
+
+// The column names of `table`, by the dialect's listing.
+bool list_columns(const Connection_Ptr& conn, const std::string& table,
+                  std::set<std::string>& columns) {
+  char text[128];
+  const char* key;
+  if (is_mysql(conn)) {
+    std::snprintf(text, sizeof text, "SHOW COLUMNS FROM `%s`;", table.c_str());
+    key = "Field";
+  } else {
+    std::snprintf(text, sizeof text, "PRAGMA table_info('%s');", table.c_str());
+    key = "name";
+  }
+  SQL list(text);
+  Value rows;
+  Legacy_Cursor cursor(conn, list, Legacy_Cursor::ROWS_RAW, 0);
+  if (!cursor.fetch(rows) || !rows.is_array())
+    return false;
+  for (const Value& row : rows) {
+    const std::string* name =
+        row.is_object() ? object_get_str(row.get_ref<const Object&>(), key) : nullptr;
+    if (name != nullptr)
+      columns.insert(*name);
+  }
+  return true;
+}
+
+// Whether the check query of the upgrade returns a row.
+bool has_row(const Connection_Ptr& conn, const std::string& text, bool& found) {
+  SQL check(text);
+  Value row;
+  Legacy_Cursor cursor(conn, check, Legacy_Cursor::ROW, 0);
+  if (!cursor.fetch(row))
+    return false;
+  found = row.is_object();
+  return true;
+}
+
+}  // namespace
+
+Storage_Catalog_Manager_Database_Impl::Storage_Catalog_Manager_Database_Impl(
+    const std::string& path)
+    : is_local_(!path.empty()), path_(path) {
+  register_catalog_schema();
+}
+
+Storage_Catalog_Manager_Database_Impl::~Storage_Catalog_Manager_Database_Impl() {
+  close();
+}
+
+void Storage_Catalog_Manager_Database_Impl::close() {
+  std::unique_ptr<database::Connection_Pool> pool;
+  {
+    std::lock_guard<std::mutex> guard(pool_lock_);
+    pool.swap(pool_);
+  }
+}
+
+Connection_Ptr Storage_Catalog_Manager_Database_Impl::get_connection() {
+  if (!is_local_)
+    return database::sql::Legacy_Manager::instance()->get_connection_r(kCatalogName);
+  if (path_.empty())
+    return Connection_Ptr();
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  if (!pool_) {
+    database::Database db;
+    db.name(kCatalogName)
+        .type(database::Database::SQLITE)
+        .path(path_)
+        .metadata(register_catalog_schema());
+    pool_.reset(new database::Connection_Pool(db));
+  }
+  return pool_->acquire();
+}
+
+bool Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(const std::string& name) {
+  if (name.size() != 32)
+    return false;
+  for (char c : name)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+      return false;
+  return true;
+}
+
+bool Storage_Catalog_Manager_Database_Impl::is_known_table(const std::string& name) const {
+  if (name.empty()) {
+    VRT_LOG_UNEXPECTED("name", VRT_IS_EMPTY);
+    return false;
+  }
+  std::lock_guard<std::mutex> guard(tables_lock_);
+  return known_tables_.count(name) != 0;
+}
+
+bool Storage_Catalog_Manager_Database_Impl::open() {
+  Connection_Ptr conn = get_connection();
+  if (!conn)
+    return false;
+  Foreign_Keys_Off foreign_keys(conn);
+  if (!foreign_keys.turn_off()) {
+    LOG_ERROR("Failed to unset foreign key.");
+    return false;
+  }
+  std::vector<std::string> pools;
+  try {
+    if (!load_pool_uuids(conn, pools)) {
+      LOG_ERROR("Failed to get all pools");
+      return false;
+    }
+    for (const std::string& uuid : pools) {
+      if (!create_catalog_table(conn, uuid)) {
+        LOG_ERROR("Failed to init db catalog schema for %s.", uuid.c_str());
+        return false;
+      }
+    }
+  } catch (const std::exception& e) {
+    LOG_ERROR("Failed to get pool info: '%s'", e.what());
+    return false;
+  }
+  try {
+    if (!upgrade_common_tables(conn)) {
+      LOG_ERROR("Failed to update db common scheme.");
+      return false;
+    }
+    for (const std::string& uuid : pools) {
+      if (!upgrade_catalog_table(conn, uuid)) {
+        LOG_ERROR("Failed to update pool catalog schema.");
+        return false;
+      }
+    }
+  } catch (const std::exception& e) {
+    LOG_ERROR("Failed to update db catalog: '%s'", e.what());
+    return false;
+  }
+  return true;
+}
+
+bool Storage_Catalog_Manager_Database_Impl::load_pool_uuids(const Connection_Ptr& conn,
+                                                            std::vector<std::string>& uuids) {
+  Select_SQL pools;
+  pools.table("storage_catalog_storage_pool").select("uuid");
+  Value rows;
+  Legacy_Cursor cursor(conn, pools, Legacy_Cursor::ROWS, 0);
+  if (!cursor.fetch(rows) || !rows.is_array())
+    return false;
+  for (const Value& row : rows) {
+    if (!row.is_object())
+      throw JSON_Error("pool row is not an object");
+    uuids.push_back(object_get_str_or_throw(row.get_ref<const Object&>(), "uuid"));
+  }
+  return true;
+}
+
+bool Storage_Catalog_Manager_Database_Impl::create_catalog_table(const Connection_Ptr& conn,
+                                                                 const std::string& pool_uuid) {
+  if (!is_catalog_table_name(pool_uuid)) {
+    LOG_ERROR("Invalid catalog table name '%s': a pool uuid is 32 lower-case hex digits.",
+              pool_uuid.c_str());
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(tables_lock_);
+    known_tables_.insert(pool_uuid);
+  }
+  if (conn->table_exists(pool_uuid))
+    return true;
+  std::ostringstream sql;
+  const database::Metadata* metadata = conn->db()->metadata();
+  if (metadata == nullptr ||
+      !metadata->table_sql("catalog_table", pool_uuid, conn->db()->type(), sql)) {
+    LOG_ERROR("Failed to get template table '%s' sql.", pool_uuid.c_str());
+    return false;
+  }
+  if (!conn->execute(sql.str())) {
+    LOG_ERROR("Failed to init catalog schema with '%s'", sql.str().c_str());
+    return false;
+  }
+  return true;
+}
+
+// Adds those of `columns` that `table` lacks, in one transaction.
+bool Storage_Catalog_Manager_Database_Impl::add_missing_columns(
+    const Connection_Ptr& conn, const std::string& table, const std::vector<std::string>& columns,
+    const std::string& type) {
+  std::set<std::string> present;
+  if (!list_columns(conn, table, present))
+    return false;
+  database::Transaction transaction(conn);
+  if (!transaction.begin(false)) {
+    LOG_ERROR(
+        "Failed to begin transaction at "
+        "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
+        __LINE__);
+    return false;
+  }
+  for (const std::string& column : columns) {
+    if (present.count(column) != 0)
+      continue;
+    if (!conn->execute("ALTER TABLE `" + table + "` ADD COLUMN " + column + " " + type + ";"))
+      return false;
+  }
+  if (!transaction.commit()) {
+    LOG_ERROR(
+        "Failed to commit transaction at "
+        "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
+        __LINE__);
+    return false;
+  }
+  return true;
+}
+
+bool Storage_Catalog_Manager_Database_Impl::upgrade_common_tables(const Connection_Ptr& conn) {
+  bool mysql = is_mysql(conn);
+  bool found = false;
+  if (!has_row(conn,
+               mysql
+                   ? "SHOW COLUMNS FROM `storage_catalog_merge_backup_job` WHERE Field LIKE "
+                     "'%synthesizer_version%';"
+                   : "SELECT name FROM sqlite_master WHERE name='storage_catalog_merge_backup_job' "
+                     "AND type='table' AND sql LIKE '%synthesizer_version%';",
+               found))
+    return false;
+  // Each column is added only when missing: a database may hold one of a
+  // pair from an interrupted or partial upgrade.
+  if (!found &&
+      !add_missing_columns(conn, "storage_catalog_merge_backup_job",
+                           {"minor_resource_id", "synthesizer_version"}, "varchar(256) default ''"))
+    return false;
+  found = false;
+  if (!has_row(
+          conn,
+          mysql ? "SHOW COLUMNS FROM `storage_catalog_pool_replicate_job` WHERE Field LIKE "
+                  "'%storage_size%';"
+                : "SELECT name FROM sqlite_master WHERE name='storage_catalog_pool_replicate_job' "
+                  "AND type='table' AND sql LIKE '%storage_size%';",
+          found))
+    return false;
+  if (!found && !add_missing_columns(conn, "storage_catalog_pool_replicate_job",
+                                     {"size", "storage_size"}, "bigint"))
+    return false;
+  return true;
+}
+
+bool Storage_Catalog_Manager_Database_Impl::upgrade_catalog_table(const Connection_Ptr& conn,
+                                                                  const std::string& pool_uuid) {
+  if (pool_uuid.empty() || !is_known_table(pool_uuid))
+    return false;
+  try {
+    std::set<std::string> columns;
+    if (!list_columns(conn, pool_uuid, columns))
+      return false;
+    if (columns.count("minor_resource_id") == 0) {
+      database::Transaction transaction(conn);
+      if (!transaction.begin(false)) {
+        LOG_ERROR(
+            "Failed to begin transaction at "
+            "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
+            __LINE__);
+        return false;
+      }
+      for (const char* column : {"minor_resource_id", "minor_resource_name"}) {
+        if (columns.count(column) != 0)
+          continue;
+        if (!conn->execute("alter table `" + pool_uuid + "` add column " + column +
+                           " varchar(256);")) {
+          LOG_ERROR("Failed to add minor_resource_id column");
+          return false;
+        }
+      }
+      if (!transaction.commit()) {
+        LOG_ERROR(
+            "Failed to commit transaction at "
+            "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
+            __LINE__);
+        return false;
+      }
+    }
+    if (columns.count("uid") == 0 &&
+        !conn->execute("alter table `" + pool_uuid + "` add column uid binary(16);")) {
+      LOG_ERROR("Failed to add uid column");
+      return false;
+    }
+    if (columns.count("host_uuid") == 0 &&
+        !conn->execute("alter table `" + pool_uuid + "` add column host_uuid binary(16);")) {
+      LOG_ERROR("Failed to add host_uuid column");
+      return false;
+    }
+  } catch (const std::exception& e) {
+    LOG_ERROR("Failed to check table '%s' info: '%s'", pool_uuid.c_str(), e.what());
+    return false;
+  }
+  return true;
+}
