@@ -122,6 +122,18 @@ bool Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(const std::str
   return true;
 }
 
+bool Storage_Catalog_Manager_Database_Impl::create_exclude_incarnation(const Connection_Ptr& conn) {
+  return conn->execute(std::string(
+      "CREATE TEMPORARY TABLE IF NOT EXISTS `exclude_incarnation`(incarnation binary(16) not "
+      "null);"));
+}
+
+bool Storage_Catalog_Manager_Database_Impl::create_incarnation_info(const Connection_Ptr& conn) {
+  return conn->execute(std::string(
+      "CREATE TEMPORARY TABLE IF NOT EXISTS `incarnation_info`(uuid binary(16) not null, "
+      "incarnation binary(16), state integer, backup_time datetime, is_restorable boolean);"));
+}
+
 bool Storage_Catalog_Manager_Database_Impl::is_known_table(const std::string& name) const {
   if (name.empty()) {
     VRT_LOG_UNEXPECTED("name", VRT_IS_EMPTY);

@@ -43,6 +43,11 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   // characters, nothing else ever reaches SQL text as a table name.
   static bool is_catalog_table_name(const std::string& name);
 
+  // The connection's temporary tables of the incarnation and retention
+  // queries, created when missing. They live as long as the connection.
+  static bool create_exclude_incarnation(const database::sql::Connection_Ptr& conn);
+  static bool create_incarnation_info(const database::sql::Connection_Ptr& conn);
+
  protected:
   // Adds `pool_uuid` to the known tables and creates its catalog table from
   // the template unless it exists.

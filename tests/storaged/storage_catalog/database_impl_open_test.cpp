@@ -190,6 +190,19 @@ TEST_F(Database_Open, AnEmptyTableNameIsAViolatedPrecondition) {
   EXPECT_TRUE(log_.contains(", name is empty:\n"));
 }
 
+TEST_F(Database_Open, TemporaryTablesBelongToTheirConnection) {
+  Storage_Catalog_Manager_Database_Impl impl(file());
+  ASSERT_TRUE(impl.open());
+  Connection_Ptr conn = impl.get_connection();
+  ASSERT_TRUE(Storage_Catalog_Manager_Database_Impl::create_exclude_incarnation(conn));
+  ASSERT_TRUE(Storage_Catalog_Manager_Database_Impl::create_incarnation_info(conn));
+  ASSERT_TRUE(Storage_Catalog_Manager_Database_Impl::create_exclude_incarnation(conn));
+  EXPECT_TRUE(conn->execute(std::string("insert into exclude_incarnation values (x'" + kPoolA +
+                                        "'); delete from incarnation_info;")));
+  Connection_Ptr other = raw();
+  EXPECT_FALSE(other->execute(std::string("select * from exclude_incarnation;")));
+}
+
 TEST_F(Database_Open, TheSharedCatalogUsesTheConfiguredDatabase) {
   Database db;
   db.name("storage_catalog").path(dir_.file("shared/storage_catalog.db"));
