@@ -4,6 +4,7 @@
 
 #include "platform/runtime/log.h"
 #include "platform/sql/connection_pool.h"
+#include "platform/sql/mariadb_connection.h"
 #include "platform/sql/metadata.h"
 #include "platform/sql/sqlite_connection.h"
 
@@ -35,8 +36,6 @@ namespace sql {
 
 namespace {
 
-Connection_Opener mysql_opener = nullptr;
-
 bool is_name_start(char c) {
   return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
 }
@@ -52,10 +51,6 @@ const Binding_Value* find_binding(const Bindings& bindings, const std::string& n
 }
 
 }  // namespace
-
-void register_mysql_opener(Connection_Opener opener) {
-  mysql_opener = opener;
-}
 
 bool to_positional(const std::string& text, const Bindings& bindings, std::string& out,
                    std::vector<Binding_Value>& values, std::string& error) {
@@ -185,15 +180,10 @@ bool Connection::rollback() {
 
 Connection_Ptr open_connection(const Database& db) {
   Connection_Ptr conn;
-  if (db.type() == Database::MYSQL) {
-    if (mysql_opener == nullptr) {
-      LOG_ERROR("Database '%s': no driver for MySQL-dialect databases.", db.name().c_str());
-      return conn;
-    }
-    conn = mysql_opener(db);
-  } else {
+  if (db.type() == Database::MYSQL)
+    conn = Mariadb_Connection::open(db);
+  else
     conn = Sqlite_Connection::open(db);
-  }
   if (!conn)
     return conn;
   if (db.metadata() != nullptr && !db.metadata()->create_tables(*conn)) {

@@ -203,10 +203,6 @@ Connection_Ptr open_connection(const Database& db);
 bool to_positional(const std::string& text, const Bindings& bindings, std::string& out,
                    std::vector<Binding_Value>& values, std::string& error);
 
-// The driver of MySQL-dialect databases registers itself here.
-using Connection_Opener = Connection_Ptr (*)(const Database& db);
-void register_mysql_opener(Connection_Opener opener);
-
 }  // namespace sql
 }  // namespace database
 

@@ -1,6 +1,7 @@
 // The MariaDB server the tests may use. scripts/test starts a private
-// server and names it in SCAT_TEST_MARIADB_SOCKET; without it the MariaDB
-// half of the engine tests is skipped.
+// server and names its socket in SCAT_TEST_MARIADB_SOCKET (and its TCP port
+// in SCAT_TEST_MARIADB_PORT); without it the MariaDB half of the engine
+// tests is skipped.
 #ifndef TESTS_SUPPORT_TEST_MARIADB_H_
 #define TESTS_SUPPORT_TEST_MARIADB_H_
 
@@ -13,11 +14,44 @@ namespace test_mariadb {
 // Whether a server is configured for the tests.
 bool configured();
 
+// The configured server's database `schema` (none when empty), reached
+// through its socket as root.
+database::Database server(const std::string& schema);
+
 // Creates an empty database of its own for one test and points the named
 // connection "storage_catalog" at it. False when that fails.
 bool create_schema(std::string& schema);
-// Drops it again and forgets the named connection.
+// Drops it again and forgets the named connection and its pooled
+// connections.
 void drop_schema(const std::string& schema);
+
+// Runs `text` on a connection of its own to the server, outside any
+// database. False (logged) on failure.
+bool admin(const std::string& text);
+
+// A server of the test's own, for tests that stop and restart it while
+// the shared one serves other test processes. Data in a fresh folder
+// (under /dev/shm when there is one); stopped and removed when destroyed.
+// Not for concurrent use.
+class Private_Server {
+ public:
+  Private_Server();
+  ~Private_Server();
+
+  // Each returns false, with the helper script's complaint on stderr, when
+  // the server does not start or stop.
+  bool start();
+  bool stop();
+
+  database::Database database(const std::string& schema) const;
+
+  Private_Server(const Private_Server&) = delete;
+  Private_Server& operator=(const Private_Server&) = delete;
+
+ private:
+  bool run(const char* command);
+  std::string dir_;
+};
 
 }  // namespace test_mariadb
 

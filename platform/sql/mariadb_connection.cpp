@@ -1,0 +1,510 @@
+// Design note: a connection is either live (mysql_ set, broken_ false),
+// broken (the server went away: the handle is dead and the session, with
+// its transaction and temporary tables, is gone) or closed (mysql_ null
+// after a failed reconnect). Any statement on a broken or closed connection
+// outside a transaction reconnects first; inside one it fails, except the
+// rollback that ends it, which succeeds because the server already undid
+// the work. A statement is retried at most once, and only when nothing of
+// it can have run partly (a multi-statement text is retried only when its
+// first statement failed).
+#include "platform/sql/mariadb_connection.h"
+
+#include <errmsg.h>
+#include <mysql.h>
+#include <mysqld_error.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/runtime/log.h"
+
+namespace database {
+namespace sql {
+
+const char Mariadb_Connection::kSessionSetup[] =
+    "SET time_zone='+00:00', "
+    "sql_mode='STRICT_TRANS_TABLES,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION'";
+
+namespace {
+
+bool is_server_gone(unsigned code) {
+  return code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST || code == ER_CONNECTION_KILLED;
+}
+
+// Statements that end a transaction without keeping anything.
+bool is_undo(const std::string& text) {
+  return text.compare(0, 8, "ROLLBACK") == 0 || text.compare(0, 17, "RELEASE SAVEPOINT") == 0;
+}
+
+class Stmt_Closer {
+ public:
+  explicit Stmt_Closer(MYSQL_STMT* stmt) : stmt_(stmt) {}
+  ~Stmt_Closer() { mysql_stmt_close(stmt_); }
+
+ private:
+  MYSQL_STMT* stmt_;
+};
+
+// Values bound to a statement's parameters; the binds point into it.
+struct Parameters {
+  std::vector<MYSQL_BIND> binds;
+  std::vector<long long> integers;
+  std::vector<double> reals;
+
+  explicit Parameters(const std::vector<Binding_Value>& values)
+      : binds(values.size()), integers(values.size()), reals(values.size()) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const Binding_Value& v = values[i];
+      MYSQL_BIND& b = binds[i];
+      switch (v.kind()) {
+        case Binding_Value::INTEGER:
+          integers[i] = v.integer();
+          b.buffer_type = MYSQL_TYPE_LONGLONG;
+          b.buffer = &integers[i];
+          break;
+        case Binding_Value::REAL:
+          reals[i] = v.real();
+          b.buffer_type = MYSQL_TYPE_DOUBLE;
+          b.buffer = &reals[i];
+          break;
+        case Binding_Value::TEXT:
+        case Binding_Value::BLOB:
+          b.buffer_type = v.kind() == Binding_Value::TEXT ? MYSQL_TYPE_STRING : MYSQL_TYPE_BLOB;
+          b.buffer = const_cast<char*>(v.text().data());
+          b.buffer_length = v.text().size();
+          break;
+        default:
+          b.buffer_type = MYSQL_TYPE_NULL;
+      }
+    }
+  }
+};
+
+enum Column_Form { AS_INTEGER, AS_REAL, AS_DECIMAL, AS_TIME, AS_TEXT, AS_BLOB };
+
+Column_Form form_of(const MYSQL_FIELD& field) {
+  switch (field.type) {
+    case MYSQL_TYPE_TINY:
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_LONG:
+    case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONGLONG:
+    case MYSQL_TYPE_YEAR:
+      return AS_INTEGER;
+    case MYSQL_TYPE_FLOAT:
+    case MYSQL_TYPE_DOUBLE:
+      return AS_REAL;
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+      return AS_DECIMAL;
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_TIME:
+    case MYSQL_TYPE_DATETIME:
+    case MYSQL_TYPE_TIMESTAMP:
+      return AS_TIME;
+    default:
+      // Character set 63 is "binary": uuids and other byte strings.
+      return field.charsetnr == 63 ? AS_BLOB : AS_TEXT;
+  }
+}
+
+// Where one column of the current row is fetched to.
+struct Column_Buffer {
+  Column_Form form = AS_TEXT;
+  long long integer = 0;
+  double real = 0;
+  MYSQL_TIME time{};
+  std::string bytes;
+  unsigned long length = 0;
+  my_bool is_null = 0;
+  my_bool truncated = 0;
+};
+
+void bind_column(const MYSQL_FIELD& field, Column_Buffer& c, MYSQL_BIND& b) {
+  c.form = form_of(field);
+  b.length = &c.length;
+  b.is_null = &c.is_null;
+  b.error = &c.truncated;
+  switch (c.form) {
+    case AS_INTEGER:
+      b.buffer_type = MYSQL_TYPE_LONGLONG;
+      b.buffer = &c.integer;
+      b.is_unsigned = (field.flags & UNSIGNED_FLAG) != 0;
+      break;
+    case AS_REAL:
+      b.buffer_type = MYSQL_TYPE_DOUBLE;
+      b.buffer = &c.real;
+      break;
+    case AS_TIME:
+      b.buffer_type = field.type;
+      b.buffer = &c.time;
+      break;
+    default:
+      // max_length is known once the result is stored; longer values are
+      // fetched again whole.
+      c.bytes.resize(field.max_length + 1);
+      b.buffer_type = c.form == AS_BLOB ? MYSQL_TYPE_BLOB : MYSQL_TYPE_STRING;
+      b.buffer = &c.bytes[0];
+      b.buffer_length = c.bytes.size();
+  }
+}
+
+std::string time_text(const MYSQL_TIME& t) {
+  char text[64];
+  if (t.time_type == MYSQL_TIMESTAMP_DATE) {
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u", t.year, t.month, t.day);
+  } else if (t.time_type == MYSQL_TIMESTAMP_TIME) {
+    std::snprintf(text, sizeof text, "%s%02u:%02u:%02u", t.neg ? "-" : "", t.hour, t.minute,
+                  t.second);
+  } else {
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+  }
+  std::string out(text);
+  if (t.second_part != 0) {
+    std::snprintf(text, sizeof text, ".%06lu", t.second_part);
+    out += text;
+  }
+  return out;
+}
+
+// Sums and other exact numbers: whole ones as integers, like SQLite gives
+// them, others as reals.
+Binding_Value decimal_value(const std::string& text) {
+  char* end = nullptr;
+  long long n = std::strtoll(text.c_str(), &end, 10);
+  if (!text.empty() && *end == '\0')
+    return Binding_Value(n);
+  double d = std::strtod(text.c_str(), &end);
+  if (!text.empty() && *end == '\0')
+    return Binding_Value(d);
+  return Binding_Value(text);
+}
+
+Binding_Value column_value(const Column_Buffer& c) {
+  if (c.is_null)
+    return Binding_Value();
+  switch (c.form) {
+    case AS_INTEGER:
+      return Binding_Value(c.integer);
+    case AS_REAL:
+      return Binding_Value(c.real);
+    case AS_TIME:
+      return Binding_Value(time_text(c.time));
+    case AS_DECIMAL:
+      return decimal_value(c.bytes.substr(0, c.length));
+    case AS_BLOB:
+      return Binding_Value::blob(c.bytes.substr(0, c.length));
+    default:
+      return Binding_Value(c.bytes.substr(0, c.length));
+  }
+}
+
+// Fetches the columns that did not fit their buffer again, whole.
+bool refetch_truncated(MYSQL_STMT* stmt, std::vector<Column_Buffer>& columns,
+                       std::vector<MYSQL_BIND>& binds) {
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    Column_Buffer& c = columns[i];
+    if (!c.truncated || c.bytes.empty())
+      continue;
+    c.bytes.resize(c.length + 1);
+    binds[i].buffer = &c.bytes[0];
+    binds[i].buffer_length = c.bytes.size();
+    if (mysql_stmt_fetch_column(stmt, &binds[i], static_cast<unsigned>(i), 0) != 0)
+      return false;
+  }
+  return true;
+}
+
+// Reads every row of an executed statement that returns a result.
+bool read_rows(MYSQL_STMT* stmt, MYSQL_RES* metadata, Mariadb_Connection::Result& result) {
+  my_bool update_max_length = 1;
+  mysql_stmt_attr_set(stmt, STMT_ATTR_UPDATE_MAX_LENGTH, &update_max_length);
+  if (mysql_stmt_store_result(stmt) != 0)
+    return false;
+  unsigned n = mysql_num_fields(metadata);
+  MYSQL_FIELD* fields = mysql_fetch_fields(metadata);
+  std::vector<Column_Buffer> columns(n);
+  std::vector<MYSQL_BIND> binds(n);
+  for (unsigned i = 0; i < n; ++i) {
+    result.names.emplace_back(fields[i].name, fields[i].name_length);
+    bind_column(fields[i], columns[i], binds[i]);
+  }
+  if (n > 0 && mysql_stmt_bind_result(stmt, binds.data()) != 0)
+    return false;
+  for (;;) {
+    int rc = mysql_stmt_fetch(stmt);
+    if (rc == MYSQL_NO_DATA)
+      return true;
+    if (rc == 1 || (rc == MYSQL_DATA_TRUNCATED && !refetch_truncated(stmt, columns, binds)))
+      return false;
+    std::vector<Binding_Value> row;
+    row.reserve(n);
+    for (const Column_Buffer& c : columns)
+      row.push_back(column_value(c));
+    result.rows.push_back(std::move(row));
+  }
+}
+
+void library_init() {
+  static std::once_flag once;
+  std::call_once(once, [] { mysql_library_init(0, nullptr, nullptr); });
+}
+
+}  // namespace
+
+// The rows of one statement, run when first stepped.
+class Mariadb_Statement : public Statement {
+ public:
+  Mariadb_Statement(Mariadb_Connection* conn, std::string text, std::vector<Binding_Value> values)
+      : conn_(conn), text_(std::move(text)), values_(std::move(values)) {}
+
+  int step() override {
+    if (!ran_) {
+      ran_ = true;
+      if (!conn_->run(text_, values_, result_)) {
+        error_ = conn_->error();
+        return -1;
+      }
+    }
+    if (next_ >= result_.rows.size())
+      return 0;
+    ++next_;
+    return 1;
+  }
+
+  int column_count() const override { return static_cast<int>(result_.names.size()); }
+
+  std::string column_name(int i) const override {
+    return i >= 0 && i < column_count() ? result_.names[i] : std::string();
+  }
+
+  Binding_Value column(int i) const override {
+    if (next_ == 0 || i < 0 || i >= column_count())
+      return Binding_Value();
+    return result_.rows[next_ - 1][i];
+  }
+
+  const std::string& error() const override { return error_; }
+
+ private:
+  Mariadb_Connection* conn_;
+  std::string text_;
+  std::vector<Binding_Value> values_;
+  bool ran_ = false;
+  Mariadb_Connection::Result result_;
+  std::size_t next_ = 0;
+  std::string error_;
+};
+
+Mariadb_Connection::~Mariadb_Connection() {
+  if (mysql_ != nullptr)
+    mysql_close(mysql_);
+}
+
+Connection_Ptr Mariadb_Connection::open(const Database& db) {
+  library_init();
+  Mariadb_Connection* conn = new Mariadb_Connection(db);
+  Connection_Ptr ptr(conn);
+  if (!conn->connect()) {
+    LOG_ERROR("Failed to connect to the MariaDB server of database '%s' (%s): %s",
+              db.name().c_str(), db.describe().c_str(), conn->error().c_str());
+    return Connection_Ptr();
+  }
+  return ptr;
+}
+
+bool Mariadb_Connection::connect() {
+  if (mysql_ != nullptr) {
+    mysql_close(mysql_);
+    mysql_ = nullptr;
+  }
+  MYSQL* m = mysql_init(nullptr);
+  if (m == nullptr) {
+    set_error("out of memory");
+    return false;
+  }
+  unsigned connect_timeout = kConnectTimeout, read_timeout = kReadTimeout,
+           write_timeout = kWriteTimeout;
+  my_bool no = 0;
+  mysql_optionsv(m, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
+  mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &read_timeout);
+  mysql_optionsv(m, MYSQL_OPT_WRITE_TIMEOUT, &write_timeout);
+  mysql_optionsv(m, MYSQL_OPT_RECONNECT, &no);
+  mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  mysql_optionsv(m, MYSQL_INIT_COMMAND, kSessionSetup);
+  const Database& d = *db();
+  // A socket, when given, wins: "localhost" makes the library use it.
+  const char* host = d.socket().empty() ? d.host().c_str() : "localhost";
+  const char* socket = d.socket().empty() ? nullptr : d.socket().c_str();
+  const char* schema = d.schema().empty() ? nullptr : d.schema().c_str();
+  if (mysql_real_connect(m, host, d.user().c_str(), d.password().c_str(), schema, d.port(), socket,
+                         CLIENT_MULTI_STATEMENTS | CLIENT_FOUND_ROWS) == nullptr) {
+    set_error(mysql_error(m));
+    mysql_close(m);
+    return false;
+  }
+  mysql_ = m;
+  broken_ = false;
+  return true;
+}
+
+// Whether a statement may be sent now, reconnecting a lost session that no
+// transaction depends on.
+bool Mariadb_Connection::usable() {
+  if (!broken_ && mysql_ != nullptr)
+    return true;
+  if (transaction_depth() > 0) {
+    set_error("the connection to the server was lost in this transaction, which was rolled back");
+    return false;
+  }
+  if (!connect())
+    return false;
+  LOG_INFO("Database '%s' (%s): reconnected to the server.", db()->name().c_str(),
+           db()->describe().c_str());
+  return true;
+}
+
+template <class Attempt>
+bool Mariadb_Connection::with_reconnect(Attempt attempt) {
+  for (int round = 0; round < 2; ++round) {
+    if (!usable())
+      return false;
+    unsigned code = 0;
+    bool may_retry = true;
+    if (attempt(code, may_retry))
+      return true;
+    if (!is_server_gone(code))
+      return false;
+    broken_ = true;
+    if (transaction_depth() > 0) {
+      set_error(error() + " (the transaction was rolled back by the server)");
+      return false;
+    }
+    if (!may_retry)
+      return false;
+  }
+  return false;
+}
+
+void Mariadb_Connection::note_write(long long affected, long long insert_id) {
+  changes_ = affected;
+  // Like SQLite, the last generated id stays until another one replaces it.
+  if (insert_id != 0)
+    last_insert_id_ = insert_id;
+}
+
+bool Mariadb_Connection::run(const std::string& text, const std::vector<Binding_Value>& values,
+                             Result& result) {
+  return with_reconnect([&](unsigned& code, bool&) {
+    result = Result();
+    return run_once(text, values, result, code);
+  });
+}
+
+bool Mariadb_Connection::run_once(const std::string& text, const std::vector<Binding_Value>& values,
+                                  Result& result, unsigned& code) {
+  MYSQL_STMT* stmt = mysql_stmt_init(mysql_);
+  if (stmt == nullptr) {
+    code = mysql_errno(mysql_);
+    set_error(mysql_error(mysql_));
+    return false;
+  }
+  Stmt_Closer closer(stmt);
+  auto fail = [&]() {
+    code = mysql_stmt_errno(stmt);
+    set_error(mysql_stmt_error(stmt));
+    return false;
+  };
+  if (mysql_stmt_prepare(stmt, text.data(), text.size()) != 0)
+    return fail();
+  if (mysql_stmt_param_count(stmt) != values.size()) {
+    set_error("the statement has " + std::to_string(mysql_stmt_param_count(stmt)) +
+              " parameters, " + std::to_string(values.size()) + " values were bound");
+    return false;
+  }
+  Parameters parameters(values);
+  if (!values.empty() && mysql_stmt_bind_param(stmt, parameters.binds.data()) != 0)
+    return fail();
+  if (mysql_stmt_execute(stmt) != 0)
+    return fail();
+  MYSQL_RES* metadata = mysql_stmt_result_metadata(stmt);
+  if (metadata == nullptr) {
+    if (mysql_stmt_errno(stmt) != 0)
+      return fail();
+    note_write(static_cast<long long>(mysql_stmt_affected_rows(stmt)),
+               static_cast<long long>(mysql_stmt_insert_id(stmt)));
+    return true;
+  }
+  bool ok = read_rows(stmt, metadata, result);
+  mysql_free_result(metadata);
+  return ok || fail();
+}
+
+bool Mariadb_Connection::execute(const std::string& text) {
+  bool undo = transaction_depth() > 0 && is_undo(text);
+  // The server dropped the transaction with the session: nothing to undo.
+  if (undo && broken_)
+    return true;
+  bool ok = with_reconnect(
+      [&](unsigned& code, bool& may_retry) { return execute_once(text, code, may_retry); });
+  if (ok || (undo && broken_))
+    return true;
+  log_failure("execution failed", text);
+  return false;
+}
+
+bool Mariadb_Connection::execute_once(const std::string& text, unsigned& code, bool& may_retry) {
+  if (mysql_real_query(mysql_, text.data(), text.size()) != 0) {
+    code = mysql_errno(mysql_);
+    set_error(mysql_error(mysql_));
+    return false;
+  }
+  // Later statements ran after the first: running the text again could
+  // repeat them.
+  may_retry = false;
+  for (;;) {
+    MYSQL_RES* rows = mysql_store_result(mysql_);
+    if (rows != nullptr) {
+      mysql_free_result(rows);
+    } else if (mysql_field_count(mysql_) != 0) {
+      break;
+    } else {
+      note_write(static_cast<long long>(mysql_affected_rows(mysql_)),
+                 static_cast<long long>(mysql_insert_id(mysql_)));
+    }
+    int status = mysql_next_result(mysql_);
+    if (status < 0)
+      return true;
+    if (status > 0)
+      break;
+  }
+  code = mysql_errno(mysql_);
+  set_error(mysql_error(mysql_));
+  return false;
+}
+
+std::unique_ptr<Statement> Mariadb_Connection::prepare_positional(
+    const std::string& text, const std::vector<Binding_Value>& values) {
+  return std::unique_ptr<Statement>(new Mariadb_Statement(this, text, values));
+}
+
+long long Mariadb_Connection::last_insert_id() {
+  return last_insert_id_;
+}
+
+bool Mariadb_Connection::table_exists(const std::string& name) {
+  Result result;
+  return run("SELECT 1 FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
+             "TABLE_NAME = ?",
+             {Binding_Value(name)}, result) &&
+         !result.rows.empty();
+}
+
+bool Mariadb_Connection::set_foreign_keys(bool enabled) {
+  return execute(std::string(enabled ? "SET FOREIGN_KEY_CHECKS=1;" : "SET FOREIGN_KEY_CHECKS=0;"));
+}
+
+}  // namespace sql
+}  // namespace database

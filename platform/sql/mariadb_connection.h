@@ -1,0 +1,87 @@
+// A connection to a MariaDB (or MySQL) server: the shared catalog's engine.
+//
+// Every statement is prepared with its values bound and its rows are read
+// whole before the next one runs, so several cursors may stay open on one
+// connection. Not safe for concurrent use, like every Connection.
+//
+// Losing the server: a statement that finds it gone outside a transaction
+// reconnects once and runs again. Inside a transaction it fails, and so
+// does every later statement of that transaction until it is rolled back
+// (the server has already dropped it, so the rollback itself succeeds);
+// the next statement after that reconnects.
+#ifndef PLATFORM_SQL_MARIADB_CONNECTION_H_
+#define PLATFORM_SQL_MARIADB_CONNECTION_H_
+
+#include <string>
+#include <vector>
+
+#include "platform/sql/connection.h"
+
+struct st_mysql;
+
+namespace database {
+namespace sql {
+
+class Mariadb_Connection : public Connection {
+ public:
+  // Connects to the server `db` names. Empty handle, with a logged reason,
+  // when the server does not answer or refuses the account.
+  static Connection_Ptr open(const Database& db);
+
+  using Connection::execute;
+  bool execute(const std::string& text) override;
+  long long last_insert_id() override;
+  // False also when the question cannot be asked (error() tells).
+  bool table_exists(const std::string& name) override;
+  bool set_foreign_keys(bool enabled) override;
+
+  // Seconds before a dead or unreachable server fails a call instead of
+  // holding its caller.
+  static const unsigned kConnectTimeout = 10;
+  static const unsigned kReadTimeout = 120;
+  static const unsigned kWriteTimeout = 60;
+
+  // Session settings of every connection: times are UTC as in the SQLite
+  // dialect, and values that do not fit their column are refused rather
+  // than truncated.
+  static const char kSessionSetup[];
+
+  // A statement's column names and every row it returned.
+  struct Result {
+    std::vector<std::string> names;
+    std::vector<std::vector<Binding_Value>> rows;
+  };
+  // Runs `text` with its positional values; false with error() set.
+  bool run(const std::string& text, const std::vector<Binding_Value>& values, Result& result);
+
+ protected:
+  std::unique_ptr<Statement> prepare_positional(const std::string& text,
+                                                const std::vector<Binding_Value>& values) override;
+  long long changes() override { return changes_; }
+  const char* begin_text() const override { return "START TRANSACTION"; }
+
+ private:
+  explicit Mariadb_Connection(const Database& db) : Connection(db) {}
+  ~Mariadb_Connection() override;
+
+  bool connect();
+  bool usable();
+  // Runs `attempt` (which reports the server's error code and whether it
+  // may run again), reconnecting once when the server went away.
+  template <class Attempt>
+  bool with_reconnect(Attempt attempt);
+  bool run_once(const std::string& text, const std::vector<Binding_Value>& values, Result& result,
+                unsigned& code);
+  bool execute_once(const std::string& text, unsigned& code, bool& may_retry);
+  void note_write(long long affected, long long insert_id);
+
+  st_mysql* mysql_ = nullptr;
+  bool broken_ = false;  // the server went away; the session is lost
+  long long last_insert_id_ = 0;
+  long long changes_ = 0;
+};
+
+}  // namespace sql
+}  // namespace database
+
+#endif  // PLATFORM_SQL_MARIADB_CONNECTION_H_

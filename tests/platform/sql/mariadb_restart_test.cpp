@@ -1,0 +1,94 @@
+// A server that restarts between two operations, on a server of the test's
+// own so that the other test processes keep theirs.
+#include <gtest/gtest.h>
+
+#include "platform/sql/cursor.h"
+#include "platform/sql/transaction.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/test_mariadb.h"
+
+using namespace database;
+using namespace database::sql;
+
+namespace {
+
+class Mariadb_Restart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test_mariadb::configured())
+      GTEST_SKIP() << "no MariaDB server configured";
+    ASSERT_TRUE(server_.start());
+    Connection_Ptr admin = open_connection(server_.database(""));
+    ASSERT_TRUE(admin) << log_.dump();
+    ASSERT_TRUE(admin->execute(
+        std::string("CREATE DATABASE IF NOT EXISTS restart; CREATE TABLE IF NOT EXISTS restart.t "
+                    "(id bigint NOT NULL AUTO_INCREMENT PRIMARY KEY, name text) ENGINE=InnoDB;")));
+    conn_ = open_connection(server_.database("restart"));
+    ASSERT_TRUE(conn_) << log_.dump();
+  }
+
+  bool insert(const std::string& name) {
+    Insert_SQL i;
+    i.table("t").value("name", Binding_Value(name));
+    return conn_->execute(i);
+  }
+
+  long long count() {
+    SQL q("SELECT COUNT(*) FROM t");
+    Legacy_Cursor c(conn_, q, Legacy_Cursor::SCALAR);
+    long long n = -1;
+    if (c.fetch())
+      c >> n;
+    return n;
+  }
+
+  void restart() {
+    ASSERT_TRUE(server_.stop());
+    ASSERT_TRUE(server_.start());
+  }
+
+  Log_Capture log_;
+  test_mariadb::Private_Server server_;
+  Connection_Ptr conn_;
+};
+
+TEST_F(Mariadb_Restart, TheNextStatementReconnectsAndSucceeds) {
+  ASSERT_TRUE(insert("before")) << log_.dump();
+  restart();
+  EXPECT_TRUE(insert("after")) << log_.dump();
+  EXPECT_TRUE(log_.contains("reconnected to the server."));
+  EXPECT_EQ(count(), 2);
+  // Text statements reconnect the same way.
+  restart();
+  EXPECT_TRUE(conn_->execute(std::string("DELETE FROM t WHERE name = 'before';"))) << log_.dump();
+  EXPECT_EQ(count(), 1);
+}
+
+TEST_F(Mariadb_Restart, ATransactionCutByTheRestartFailsAndLeavesNothingHalfWritten) {
+  ASSERT_TRUE(insert("committed")) << log_.dump();
+  {
+    Transaction transaction(conn_);
+    ASSERT_TRUE(transaction.begin());
+    ASSERT_TRUE(insert("first half"));
+    restart();
+    EXPECT_FALSE(insert("second half"));
+    EXPECT_TRUE(log_.contains("rolled back"));
+    EXPECT_FALSE(transaction.commit());
+  }
+  EXPECT_EQ(conn_->transaction_depth(), 0);
+  // The rollback ended the lost transaction; the connection works again.
+  EXPECT_EQ(count(), 1) << log_.dump();
+  EXPECT_TRUE(insert("later"));
+  EXPECT_EQ(count(), 2);
+}
+
+TEST_F(Mariadb_Restart, AStoppedServerFailsWithAReasonInsteadOfHanging) {
+  ASSERT_TRUE(server_.stop());
+  EXPECT_FALSE(insert("nobody hears this"));
+  EXPECT_TRUE(log_.contains("execution failed"));
+  ASSERT_TRUE(server_.start());
+  EXPECT_TRUE(insert("heard")) << log_.dump();
+  EXPECT_EQ(count(), 1);
+}
+
+}  // namespace
