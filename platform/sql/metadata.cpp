@@ -20,6 +20,19 @@ std::string replace_all(std::string text, const std::string& from, const std::st
   return text;
 }
 
+// A TCP port from the environment; the default, with a logged reason, when
+// the text is not a port number.
+unsigned env_port(const char* name, unsigned fallback) {
+  std::string text = env_or(name, std::to_string(fallback));
+  char* end = nullptr;
+  unsigned long port = std::strtoul(text.c_str(), &end, 10);
+  if (end == text.c_str() || *end != '\0' || port == 0 || port > 65535) {
+    LOG_ERROR("Invalid %s '%s': using port %d.", name, text.c_str(), static_cast<int>(fallback));
+    return fallback;
+  }
+  return static_cast<unsigned>(port);
+}
+
 bool is_plain_name(const std::string& name) {
   if (name.empty())
     return false;
@@ -108,7 +121,7 @@ Database Manager::database(const std::string& name) const {
     if (env_or("STORAGED_DB_ENGINE", "sqlite") == "mariadb") {
       db.type(Database::MYSQL)
           .host(env_or("STORAGED_DB_HOST", "127.0.0.1"))
-          .port(static_cast<unsigned>(std::atoi(env_or("STORAGED_DB_PORT", "3306").c_str())))
+          .port(env_port("STORAGED_DB_PORT", 3306))
           .socket(env_or("STORAGED_DB_SOCKET", ""))
           .user(env_or("STORAGED_DB_USER", ""))
           .password(env_or("STORAGED_DB_PASSWORD", ""))

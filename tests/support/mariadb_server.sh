@@ -55,7 +55,9 @@ running_pid() {
 install_data() {
   dir=$1
   [ -d "$dir/data/mysql" ] && return 0
-  if ! "$INSTALL_DB" --no-defaults $as_user --datadir="$dir/data" \
+  # Its own temporary folder: installs running side by side in one /tmp
+  # trip over each other's scratch files.
+  if ! "$INSTALL_DB" --no-defaults $as_user --datadir="$dir/data" --tmpdir="$dir" \
     --auth-root-authentication-method=normal --skip-test-db >"$dir/install.log" 2>&1; then
     cat "$dir/install.log" >&2
     echo "mariadb_server.sh: mariadb-install-db failed" >&2

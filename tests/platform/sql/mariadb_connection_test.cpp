@@ -244,4 +244,17 @@ TEST_F(Mariadb, TheEnvironmentSelectsTheServer) {
   EXPECT_TRUE(conn->table_exists("t"));
 }
 
+TEST(Mariadb_Configuration, AMistypedPortFallsBackToTheDefaultWithAReason) {
+  Log_Capture log;
+  setenv("STORAGED_DB_ENGINE", "mariadb", 1);
+  setenv("STORAGED_DB_PORT", "33o6", 1);
+  Database db = Manager::instance()->database("port_test");
+  unsetenv("STORAGED_DB_ENGINE");
+  unsetenv("STORAGED_DB_PORT");
+  EXPECT_EQ(db.type(), Database::MYSQL);
+  EXPECT_EQ(db.port(), 3306u);
+  EXPECT_EQ(db.host(), "127.0.0.1");
+  EXPECT_TRUE(log.has("Invalid STORAGED_DB_PORT '33o6': using port 3306."));
+}
+
 }  // namespace
