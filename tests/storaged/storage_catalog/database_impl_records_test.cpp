@@ -339,12 +339,15 @@ TEST_P(Records, AnUnknownPoolIsRefusedWithoutTouchingAnything) {
   EXPECT_FALSE(impl_->set_state(unknown, u(1), CST_EXPIRED));
   EXPECT_FALSE(impl_->remove_catalog(unknown, u(1)));
   EXPECT_FALSE(impl_->remove_catalogs(unknown, Array{u(1)}, rows));
-  EXPECT_EQ(log_.count("Failed to find catalog table of pool '" + unknown + "'."), 7);
+  EXPECT_FALSE(impl_->set_state(unknown, Array{"a.vhd"}, CST_EXPIRED));
+  EXPECT_EQ(log_.count("Failed to find catalog table of pool '" + unknown + "'."), 8);
   EXPECT_FALSE(impl_->get_connection()->table_exists(unknown));
   EXPECT_TRUE(take_notices().empty());
 
   // A name that could not be a pool never reaches the statement.
-  EXPECT_FALSE(impl_->get_uuids_with_files("x` WHERE 1=1; --", Array{"a"}, found));
+  EXPECT_FALSE(impl_->get_uuids_with_file("x` WHERE 1=1; --", "a", rows));
+  EXPECT_TRUE(log_.has("Failed to get uuids with file: 'x` WHERE 1=1; --' is not a pool uuid."));
+  EXPECT_FALSE(impl_->get_uuids_with_files(unknown, Array{"a"}, found));
   EXPECT_FALSE(impl_->query_catalog("", Object(), "", true, 0, -1, rows, nullptr, false, false));
   EXPECT_TRUE(log_.contains(", name is empty:\n"));
 }
