@@ -112,6 +112,7 @@ Column_Form form_of(const MYSQL_FIELD& field) {
 // Where one column of the current row is fetched to.
 struct Column_Buffer {
   Column_Form form = AS_TEXT;
+  enum_field_types type = MYSQL_TYPE_NULL;
   long long integer = 0;
   double real = 0;
   MYSQL_TIME time{};
@@ -123,6 +124,7 @@ struct Column_Buffer {
 
 void bind_column(const MYSQL_FIELD& field, Column_Buffer& c, MYSQL_BIND& b) {
   c.form = form_of(field);
+  c.type = field.type;
   b.length = &c.length;
   b.is_null = &c.is_null;
   b.error = &c.truncated;
@@ -150,11 +152,13 @@ void bind_column(const MYSQL_FIELD& field, Column_Buffer& c, MYSQL_BIND& b) {
   }
 }
 
-std::string time_text(const MYSQL_TIME& t) {
+// By the column's type: the wire form of a datetime at midnight carries
+// no time part.
+std::string time_text(enum_field_types type, const MYSQL_TIME& t) {
   char text[64];
-  if (t.time_type == MYSQL_TIMESTAMP_DATE) {
+  if (type == MYSQL_TYPE_DATE) {
     std::snprintf(text, sizeof text, "%04u-%02u-%02u", t.year, t.month, t.day);
-  } else if (t.time_type == MYSQL_TIMESTAMP_TIME) {
+  } else if (type == MYSQL_TYPE_TIME) {
     std::snprintf(text, sizeof text, "%s%02u:%02u:%02u", t.neg ? "-" : "", t.hour, t.minute,
                   t.second);
   } else {
@@ -191,7 +195,7 @@ Binding_Value column_value(const Column_Buffer& c) {
     case AS_REAL:
       return Binding_Value(c.real);
     case AS_TIME:
-      return Binding_Value(time_text(c.time));
+      return Binding_Value(time_text(c.type, c.time));
     case AS_DECIMAL:
       return decimal_value(c.bytes.substr(0, c.length));
     case AS_BLOB:

@@ -90,6 +90,11 @@ TEST_F(Mariadb, RoundTripsUuidsTextIntegersNullsAndDatetimes) {
   EXPECT_EQ(row["backup_time"], "2024-02-29 13:45:07");
   EXPECT_TRUE(row["extended_attrs"].is_null());
 
+  ASSERT_TRUE(conn_->execute(std::string("UPDATE t SET backup_time = '2024-03-01 00:00:00';")));
+  Legacy_Cursor midnight(conn_, q, Legacy_Cursor::ROW);
+  ASSERT_TRUE(midnight.fetch(row));
+  EXPECT_EQ(row["backup_time"], "2024-03-01 00:00:00");
+
   // Sums come back as exact numbers; an empty sum is NULL.
   ASSERT_TRUE(insert("second", 5));
   EXPECT_EQ(conn_->last_insert_id(), 2);
