@@ -8,6 +8,7 @@
 #ifndef STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_H_
 #define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_H_
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -122,10 +123,81 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   bool unset_state(const std::string& pool, const Array& files, Catalog_State state,
                    std::set<std::string>& uuids) override;
 
+  // Chains, restorability and retention. Each returns false, with a log
+  // line, for an unknown pool, a malformed uuid or a failed statement; the
+  // catalog is then unchanged.
+
+  // An unknown pool is not a failure: every uuid is reported with no state
+  // and not restorable. Uses the connection's temporary tables, which are
+  // empty again when it returns; callers sharing a connection serialise.
+  bool get_incarnation_info(const std::string& pool, const Array& uuids, Array& out) override;
+  // An empty pool has size 0.
+  bool get_pool_size(const std::string& pool, long long& total, bool include_expired) override;
+  bool get_pool_size(const std::string& pool, long long& total, long long* expired) override;
+  // Negative `retention_days` are refused. Uses the temporary table
+  // `exclude_incarnation`, as get_incarnation_info does.
+  bool get_a_expired_set(const std::string& pool, Array& out, int keep_count,
+                         int retention_days) override;
+  bool get_a_deletable_set(const std::string& pool, Array& out, bool skip_warmup,
+                           long long skip) override;
+  // An entry that is not a uuid makes the answer false.
+  bool is_deletable(const std::string& pool, const Array& uuids) override;
+  bool get_catalogs_with_incarnation(const std::string& pool, const std::string& uuid,
+                                     const std::string& incarnation, Array& out,
+                                     bool whole_chain) override;
+  // In one transaction; sets that are not in the pool are refused, and any
+  // failure leaves every set as it was.
+  bool update_incarnation(const std::string& pool, const std::string& uuid,
+                          const std::string& incarnation) override;
+
+  // Replicate job queries; read only. `out` may be partly filled on failure.
+
+  // False when there is no such job.
+  bool get_replicate_job_info(long long id, const std::string& pool, Object& out) override;
+  // Filter keys other than "offset", "limit", "scope" and the
+  // comma-separated uuids of "resource_uuids" compare a column of the job
+  // ("state", "start_time", "ge_start_time" and the other two-letter
+  // operators, ...) or of its backup set ("name", "incarnation", "uid",
+  // ...) with the value; an unknown key or a malformed uuid is refused.
+  bool get_replicate_job_info(const std::map<std::string, std::string>& filter, long long offset,
+                              long long limit, Array& out, long long* total) override;
+  bool get_replicate_job_statistics_info(const std::string& pool, const std::string* start,
+                                         const std::string* end, Object& out) override;
+  bool get_retry_replicate_jobs(int hours, Array& out) override;
+  bool get_not_replicated_catalogs(const std::string& source_pool, const std::string& target_pool,
+                                   Array& out) override;
+  // False also when the pool is unknown or cannot be read.
+  bool is_replicate_pool(const std::string& pool) override;
+  bool is_replicated_catalog(const std::string& target_pool,
+                             const std::string& catalog_uuid) override;
+
+  // Merge jobs, time points and catalog lookups; read only.
+
+  // True with `out` unchanged when there is no such job; false when a set
+  // the job spans cannot be read.
+  bool get_merge_backup_job_info(const std::string& pool, long long id, Object& out) override;
+  bool get_merge_backup_job_info(Select_SQL& sql, Array& out, long long* total) override;
+  // False for a pool row without "extended_attrs" or a set whose agent
+  // names no module; true with `out` empty when the pool keeps no merged
+  // sets or nothing is to be merged.
+  bool get_merge_backup_strategy(const std::string& pool, const std::string& catalog_uuid,
+                                 Object& out) override;
+  // `group_column` must be a column of the catalog table.
+  bool get_catalogs(const std::string& pool, const std::string& from_uuid,
+                    const std::string& to_uuid, const std::string& group_column,
+                    Array& out) override;
+  // Filter keys must be columns of the catalog table; rows whose files name
+  // no "catalog" file are left out (they still count in `total`).
+  bool get_disaster_restore_time_points(const std::map<std::string, std::string>& filter,
+                                        long long offset, long long limit, Array& out,
+                                        long long* total) override;
+
   // A file whose query fails is skipped; an unknown pool or a non-string
   // entry fails the call with `uuids` untouched.
   bool get_uuids_with_files(const std::string& pool, const Array& files,
                             std::set<std::string>& uuids) override;
+  // False when the set is not in the legacy table (or the pool is unknown).
+  bool get_old_catalog(const std::string& pool, const std::string& uuid, Object& out) override;
   // Matches sets whose "files" has an entry ending in `file`; quotes and
   // LIKE pattern characters in `file` match only themselves.
   bool get_uuids_with_file(const std::string& pool, const std::string& file, Array& out) override;
@@ -156,6 +228,14 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   bool merge_extended_attrs(const database::sql::Connection_Ptr& conn, const std::string& table,
                             const std::string& uuid, long long id, Object& record);
   bool remove_record(const std::string& table, const std::string& uuid, long long id);
+  // Backup set `uuid` of `pool`, JSON columns parsed. False, without a log
+  // line, for an unknown pool, a malformed uuid or no such set.
+  bool read_backup_set(const database::sql::Connection_Ptr& conn, const std::string& pool,
+                       const std::string& uuid, Object& set) const;
+  // Rows of a merge job select, each with the names and times of the sets
+  // it spans.
+  bool read_merge_jobs(const database::sql::Connection_Ptr& conn, const Select_SQL& sql,
+                       Array& rows, long long* total) const;
   bool remove_one_catalog(const std::string& pool, const std::string& uuid, Array& removed);
   bool change_state(const std::string& pool, const std::string& uuid, Catalog_State state,
                     bool set);

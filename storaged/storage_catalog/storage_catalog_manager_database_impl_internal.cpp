@@ -2,6 +2,7 @@
 
 #include "platform/queue/queue_manager.h"
 #include "platform/runtime/log.h"
+#include "platform/runtime/uuid.h"
 #include "platform/sql/cursor.h"
 #include "storaged/storage_catalog/catalog_state.h"
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
@@ -208,6 +209,59 @@ bool read_rows_with_total(const Connection_Ptr& conn, const Select_SQL& sql, Arr
   rows = std::move(found);
   if (total != nullptr)
     *total = count;
+  return true;
+}
+
+bool read_catalog_rows(const Connection_Ptr& conn, const std::string& pool, const Select_SQL& sql,
+                       Array& rows, long long* total, bool detail) {
+  Array found;
+  long long count = 0;
+  if (!read_rows_with_total(conn, sql, found, total != nullptr ? &count : nullptr)) {
+    LOG_ERROR("Failed to query '%s' catalog", pool.c_str());
+    return false;
+  }
+  if (detail) {
+    for (Value& row : found)
+      shape_catalog_row(conn, pool, row.get_ref<Object&>());
+  }
+  rows = std::move(found);
+  if (total != nullptr)
+    *total = count;
+  return true;
+}
+
+std::vector<std::string> uuid_list(const Array& uuids) {
+  std::vector<std::string> list;
+  for (const Value& entry : uuids) {
+    if (!entry.is_string() || !vrt::is_uuid_hex(entry.get<std::string>()))
+      throw JSON_Error("'" + (entry.is_string() ? entry.get<std::string>() : JSON_Dump(entry)) +
+                       "' is not a uuid");
+    list.push_back(entry.get<std::string>());
+  }
+  return list;
+}
+
+bool bind_uuid_or_log(SQL& sql, const char* name, const std::string& hex) {
+  if (sql.bind_uuid(name, hex))
+    return true;
+  LOG_ERROR("Invalid uuid '%s' for :%s.", hex.c_str(), name);
+  return false;
+}
+
+bool read_column(const Connection_Ptr& conn, const SQL& sql, const char* column,
+                 std::vector<std::string>& values) {
+  Value rows;
+  Legacy_Cursor cursor(conn, sql, Legacy_Cursor::ROWS_RAW, 0);
+  if (!cursor.fetch(rows) || !rows.is_array())
+    return false;
+  std::vector<std::string> found;
+  for (const Value& row : rows) {
+    const std::string* value =
+        row.is_object() ? object_get_str(row.get_ref<const Object&>(), column) : nullptr;
+    if (value != nullptr)
+      found.push_back(*value);
+  }
+  values = std::move(found);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_INTERNAL_H_
 
 #include <string>
+#include <vector>
 
 #include "platform/json/json.h"
 #include "platform/runtime/log.h"
@@ -68,6 +69,25 @@ bool read_row(const Connection_Ptr& conn, const SQL& sql, Object& row);
 // either read fails; `rows` and `*total` are then untouched.
 bool read_rows_with_total(const Connection_Ptr& conn, const Select_SQL& sql, Array& rows,
                           long long* total);
+
+// Reads rows of a pool's catalog table and, with `detail`, shapes them
+// (shape_catalog_row). False, logging "Failed to query '<pool>' catalog",
+// when the read fails; `rows` and `*total` are then untouched.
+bool read_catalog_rows(const Connection_Ptr& conn, const std::string& pool, const Select_SQL& sql,
+                       Array& rows, long long* total, bool detail);
+
+// The entries of `uuids`, each a 32-character hexadecimal uuid. Raises
+// JSON_Error naming the first entry that is not.
+std::vector<std::string> uuid_list(const Array& uuids);
+
+// Binds `hex` to `name` as a 16-byte uuid. False, logging "Invalid uuid
+// '<hex>' for :<name>.", when it is not a uuid.
+bool bind_uuid_or_log(SQL& sql, const char* name, const std::string& hex);
+
+// The values of `column` in every row of `sql` (uuids as hexadecimal text;
+// NULLs skipped). False when the query fails.
+bool read_column(const Connection_Ptr& conn, const SQL& sql, const char* column,
+                 std::vector<std::string>& values);
 
 // The replicate job that copied backup set `catalog_uuid` out of pool
 // `source_pool` through a replication relation that still exists. False

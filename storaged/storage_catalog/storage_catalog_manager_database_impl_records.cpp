@@ -87,25 +87,6 @@ bool bind_key(SQL& sql, const std::string& table, const std::string& uuid, long 
   return false;
 }
 
-// Reads rows of a pool's catalog table and, with `detail`, shapes them.
-bool read_catalog_rows(const Connection_Ptr& conn, const std::string& pool, const Select_SQL& sql,
-                       Array& rows, long long* total, bool detail) {
-  Array found;
-  long long count = 0;
-  if (!read_rows_with_total(conn, sql, found, total != nullptr ? &count : nullptr)) {
-    LOG_ERROR("Failed to query '%s' catalog", pool.c_str());
-    return false;
-  }
-  if (detail) {
-    for (Value& row : found)
-      shape_catalog_row(conn, pool, row.get_ref<Object&>());
-  }
-  rows = std::move(found);
-  if (total != nullptr)
-    *total = count;
-  return true;
-}
-
 }  // namespace
 
 bool Storage_Catalog_Manager_Database_Impl::check_pool(const std::string& pool) const {
@@ -114,6 +95,18 @@ bool Storage_Catalog_Manager_Database_Impl::check_pool(const std::string& pool) 
   if (!pool.empty())
     LOG_ERROR("Failed to find catalog table of pool '%s'.", pool.c_str());
   return false;
+}
+
+bool Storage_Catalog_Manager_Database_Impl::read_backup_set(const Connection_Ptr& conn,
+                                                            const std::string& pool,
+                                                            const std::string& uuid,
+                                                            Object& set) const {
+  if (pool.empty() || !is_known_table(pool))
+    return false;
+  Select_SQL read;
+  read.table(pool);
+  read.where().and_filter()->add_sql("uuid=:uuid");
+  return read.bind_uuid("uuid", uuid) && read_row(conn, read, set);
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #ifndef STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_IMPL_H_
 #define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_IMPL_H_
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -101,9 +102,83 @@ class Storage_Catalog_Manager_Impl {
   virtual bool unset_state(const std::string& pool, const Array& files, Catalog_State state,
                            std::set<std::string>& uuids) = 0;
 
+  // For each of `uuids` (backup sets of `pool`), an object with "uuid",
+  // "pool_uuid", "incarnation", "state" (names), "restorable" and, for a
+  // replicated set, "target_pool_uuid"; appended to `out`.
+  virtual bool get_incarnation_info(const std::string& pool, const Array& uuids, Array& out) = 0;
+  // Bytes of the usable sets (with `include_expired`, also expired ones).
+  virtual bool get_pool_size(const std::string& pool, long long& total, bool include_expired) = 0;
+  // Bytes of the online sets and, when `expired` is not null, of those
+  // both online and expired.
+  virtual bool get_pool_size(const std::string& pool, long long& total, long long* expired) = 0;
+  // The backup sets of the oldest chain past `retention_days` days, keeping
+  // the `keep_count` newest chains of every resource; none when there is
+  // no such chain.
+  virtual bool get_a_expired_set(const std::string& pool, Array& out, int keep_count,
+                                 int retention_days) = 0;
+  // The usable sets of the chain, after skipping `skip` chains, whose
+  // expired sets are oldest; with `skip_warmup`, warm-up sets do not count.
+  virtual bool get_a_deletable_set(const std::string& pool, Array& out, bool skip_warmup,
+                                   long long skip) = 0;
+  // Whether none of `uuids` is online while not expired, or offline.
+  virtual bool is_deletable(const std::string& pool, const Array& uuids) = 0;
+
+  // The pools and backup set name of job `id`, which copies a set of `pool`.
+  virtual bool get_replicate_job_info(long long id, const std::string& pool, Object& out) = 0;
+  // Replicate jobs out of the filter's "source_pool_uuid" with their backup
+  // sets, newest first.
+  virtual bool get_replicate_job_info(const std::map<std::string, std::string>& filter,
+                                      long long offset, long long limit, Array& out,
+                                      long long* total) = 0;
+  // Job counts by state and the size and time of the succeeded jobs out of
+  // `pool`, for jobs started within `start` and `end` (each may be null).
+  virtual bool get_replicate_job_statistics_info(const std::string& pool, const std::string* start,
+                                                 const std::string* end, Object& out) = 0;
+  // Merge job `id` with the names and times of the sets it spans.
+  virtual bool get_merge_backup_job_info(const std::string& pool, long long id, Object& out) = 0;
+  // The merge jobs whose ids `sql` selects, shaped as above.
+  virtual bool get_merge_backup_job_info(Select_SQL& sql, Array& out, long long* total) = 0;
+  // The sets of chain `incarnation` in backup time order; without
+  // `whole_chain` only those made up to backup set `uuid`.
+  virtual bool get_catalogs_with_incarnation(const std::string& pool, const std::string& uuid,
+                                             const std::string& incarnation, Array& out,
+                                             bool whole_chain) = 0;
+  // Failed replicate jobs due for another try: not started, or started
+  // more than `hours` hours ago.
+  virtual bool get_retry_replicate_jobs(int hours, Array& out) = 0;
+  // Usable sets of `source_pool` without a replicate job into `target_pool`.
+  virtual bool get_not_replicated_catalogs(const std::string& source_pool,
+                                           const std::string& target_pool, Array& out) = 0;
+  // The backup daemon's own catalog backups in every pool, newest first,
+  // as {"name", "time_point", "uri", "scheme"}.
+  virtual bool get_disaster_restore_time_points(const std::map<std::string, std::string>& filter,
+                                                long long offset, long long limit, Array& out,
+                                                long long* total) = 0;
+  // The run of sets to merge next in the group of backup set
+  // `catalog_uuid`; `out` stays empty when there is none.
+  virtual bool get_merge_backup_strategy(const std::string& pool, const std::string& catalog_uuid,
+                                         Object& out) = 0;
+  // The sets from `from_uuid` to `to_uuid` (by id) that share the first
+  // one's value of `group_column`.
+  virtual bool get_catalogs(const std::string& pool, const std::string& from_uuid,
+                            const std::string& to_uuid, const std::string& group_column,
+                            Array& out) = 0;
+  // Makes backup set `uuid` the start of a chain of its own, taking the
+  // later members of chain `incarnation` with it.
+  virtual bool update_incarnation(const std::string& pool, const std::string& uuid,
+                                  const std::string& incarnation) = 0;
+  // Whether `pool` is a replication target pool.
+  virtual bool is_replicate_pool(const std::string& pool) = 0;
+  // Whether some replicate job copies backup set `catalog_uuid` into
+  // `target_pool`.
+  virtual bool is_replicated_catalog(const std::string& target_pool,
+                                     const std::string& catalog_uuid) = 0;
+
   // Backup sets listing any of `files`.
   virtual bool get_uuids_with_files(const std::string& pool, const Array& files,
                                     std::set<std::string>& uuids) = 0;
+  // Backup set `uuid` of the catalog of older releases.
+  virtual bool get_old_catalog(const std::string& pool, const std::string& uuid, Object& out) = 0;
   // Backup sets listing `file`, as objects {"uuid"}.
   virtual bool get_uuids_with_file(const std::string& pool, const std::string& file,
                                    Array& out) = 0;

@@ -81,6 +81,18 @@ std::vector<Value> Catalog_Back_End_Test::take_notices() {
   return notices;
 }
 
+std::pair<std::string, std::string> Catalog_Back_End_Test::db_clock(long long seconds) {
+  const std::string n = std::to_string(seconds);
+  SQL now(is_mysql() ? "SELECT NOW() now_t, DATE_ADD(NOW(), interval " + n + " second) moved"
+                     : "SELECT DATETIME('now') now_t, DATETIME('now', '" + n + " seconds') moved");
+  Value row;
+  Legacy_Cursor cursor(impl_->get_connection(), now, Legacy_Cursor::ROW, 0);
+  EXPECT_TRUE(cursor.fetch(row)) << log_.dump();
+  if (!row.is_object() || !row["now_t"].is_string() || !row["moved"].is_string())
+    return {};
+  return {row["now_t"].get<std::string>(), row["moved"].get<std::string>()};
+}
+
 Value Catalog_Back_End_Test::state_notice(const std::string& pool, const std::string& uuid,
                                           long long state) {
   return Object{

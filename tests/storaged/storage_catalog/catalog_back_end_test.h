@@ -5,6 +5,7 @@
 #define TESTS_STORAGED_STORAGE_CATALOG_CATALOG_BACK_END_TEST_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/json/json.h"
@@ -31,6 +32,11 @@ class Catalog_Back_End_Test : public Catalog_Engine_Test {
   Value stored_set(const std::string& uuid);
   // Takes every waiting "storage_catalog_sync" message, parsed.
   std::vector<Value> take_notices();
+
+  // The database's own clock, now and moved by `seconds` (negative: the
+  // past), read in one statement. Times relative to it keep tests of time
+  // limits independent of this machine's clock and of how long they run.
+  std::pair<std::string, std::string> db_clock(long long seconds);
 
   static Value state_notice(const std::string& pool, const std::string& uuid, long long state);
   static Value remove_notice(const std::string& pool, const std::string& uuid);

@@ -1,0 +1,436 @@
+// Backup chains: chain lookups and moves, restorability reports, pool sizes
+// and the retention queries that hand out expired and deletable chains.
+//
+// get_incarnation_info and get_a_expired_set work in the connection's
+// temporary tables `exclude_incarnation` and `incarnation_info`, which
+// belong to the session (a thread's leased connection) and outlive the
+// call. Invariant: both are empty whenever no such call is running on the
+// connection; every path out of those calls empties them.
+//
+// MySQL cannot read a temporary table twice in one statement, so lists
+// kept in one are read out first and bound as values where the same
+// statement would need them again.
+#include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
+
+#include "platform/runtime/log.h"
+#include "platform/sql/cursor.h"
+#include "platform/sql/transaction.h"
+#include "storaged/storage_catalog/catalog_state.h"
+#include "storaged/storage_catalog/storage_catalog_manager_database_impl_internal.h"
+
+using database::sql::Connection_Ptr;
+using database::sql::Filter_SQL;
+using database::sql::Legacy_Cursor;
+using database::sql::Render_Context;
+using database::sql::Select_SQL;
+using database::sql::SQL;
+using database::sql::Update_SQL;
+using namespace scat_db;
+
+namespace {
+
+// Empties temporary tables when the operation that filled them ends, on
+// every path.
+class Temporary_Rows_Cleanup {
+ public:
+  Temporary_Rows_Cleanup(const Connection_Ptr& conn, std::vector<std::string> statements)
+      : conn_(conn), statements_(std::move(statements)) {}
+  ~Temporary_Rows_Cleanup() {
+    for (const std::string& statement : statements_)
+      conn_->execute(statement);
+  }
+
+ private:
+  Connection_Ptr conn_;
+  std::vector<std::string> statements_;
+};
+
+// INSERT INTO table (columns) SELECT ...
+class Insert_Select_SQL : public SQL {
+ public:
+  Insert_Select_SQL(std::string table, std::string columns, Select_SQL select)
+      : table_(std::move(table)), columns_(std::move(columns)), select_(std::move(select)) {}
+
+  bool render(Render_Context& ctx) const override {
+    render_bindings(ctx);
+    ctx.text() += "INSERT INTO " + database::sql::quote_identifier(table_) + " (" + columns_ + ") ";
+    return select_.render(ctx) && ctx.ok();
+  }
+
+ private:
+  std::string table_;
+  std::string columns_;
+  Select_SQL select_;
+};
+
+const char kVmAgents[] = "'backup.%.vm'";
+
+// Protects the newest chain not yet protected of every resource: by
+// resource and minor resource for ordinary agents, by minor resource alone
+// for agents of kVmAgents (`vm`).
+bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, bool vm) {
+  std::vector<std::string> excluded;
+  SQL read_excluded("select incarnation from exclude_incarnation");
+  if (!read_column(conn, read_excluded, "incarnation", excluded))
+    return false;
+  Select_SQL newest;
+  newest.table(pool)
+      .select(vm ? "minor_resource_id,MAX(backup_time) backup_time"
+                 : "resource_uuid,minor_resource_id,MAX(backup_time) backup_time")
+      .group_by(vm ? "minor_resource_id" : "resource_uuid,minor_resource_id");
+  Filter_SQL* filter = newest.where().and_filter();
+  filter->add_sql("state & 11 = 1");
+  filter->add_not_in_uuid_item("incarnation", excluded);
+  filter->add_sql(std::string(vm ? "agent like " : "agent not like ") + kVmAgents);
+  const char* on = vm ? "COALESCE(a.minor_resource_id, '')=COALESCE(t.minor_resource_id, '') AND "
+                        "a.backup_time=t.backup_time"
+                      : "a.resource_uuid=t.resource_uuid AND COALESCE(a.minor_resource_id, '')="
+                        "COALESCE(t.minor_resource_id, '') AND a.backup_time=t.backup_time";
+  Select_SQL chains;
+  chains.table(pool, "t").select("t.incarnation").sql_inner_join(newest, "a", on);
+  // A set without a chain protects nothing, and would not fit the table.
+  chains.where().and_filter()->add_sql("t.incarnation IS NOT NULL");
+  return conn->execute(Insert_Select_SQL("exclude_incarnation", "incarnation", chains));
+}
+
+// The unprotected chain whose newest usable set is the oldest and older
+// than `retention_days` days; empty when there is none.
+bool find_expired_chain(const Connection_Ptr& conn, const std::string& pool, int retention_days,
+                        std::string& incarnation) {
+  const std::string days = std::to_string(retention_days);
+  const std::string limit = is_mysql(conn) ? "DATE_ADD(NOW(), interval -" + days + " day)"
+                                           : "DATETIME('NOW', '-" + days + " days')";
+  SQL oldest(
+      "SELECT incarnation FROM (    SELECT incarnation, MAX(backup_time) backup_time FROM `" +
+      pool +
+      "`    WHERE incarnation NOT IN (SELECT incarnation FROM exclude_incarnation)    AND "
+      "state & 11 = 1 GROUP BY incarnation) `t` WHERE backup_time < " +
+      limit + " ORDER BY backup_time");
+  Value row;
+  Legacy_Cursor cursor(conn, oldest, Legacy_Cursor::ROW, 0);
+  if (!cursor.fetch(row))
+    return false;
+  const std::string* found =
+      row.is_object() ? object_get_str(row.get_ref<const Object&>(), "incarnation") : nullptr;
+  incarnation = found != nullptr ? *found : std::string();
+  return true;
+}
+
+// Every set of chain `incarnation` (with `condition`, those meeting it).
+bool read_chain(const Connection_Ptr& conn, const std::string& pool, const std::string& incarnation,
+                const std::string& condition, Array& out) {
+  Select_SQL chain;
+  chain.table(pool);
+  chain.where().and_filter()->add_sql("incarnation=:incarnation" + condition);
+  if (!chain.bind_uuid("incarnation", incarnation) ||
+      !read_catalog_rows(conn, pool, chain, out, nullptr, false)) {
+    LOG_ERROR("Failed to query catalog with incarnation: %s", incarnation.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Steps that fill `incarnation_info` for the requested sets: those the
+// pool holds with their chain, state and restorability, the others with
+// their uuid alone.
+bool fill_incarnation_info(const Connection_Ptr& conn, const std::string& pool,
+                           const std::vector<std::string>& requested) {
+  for (const std::string& uuid : requested) {
+    SQL ask("insert into exclude_incarnation values (:uuid);");
+    if (!ask.bind_uuid("uuid", uuid) || !conn->execute(ask))
+      return false;
+  }
+  if (!conn->execute(SQL("insert into incarnation_info   select c.uuid, c.incarnation, c.state, "
+                         "c.backup_time, 1   from `" +
+                         pool + "` c join exclude_incarnation i on c.uuid = i.incarnation;")))
+    return false;
+  std::vector<std::string> broken;
+  SQL find_broken("select distinct(i.uuid) `uuid` from `" + pool +
+                  "` c     join incarnation_info i on c.incarnation = i.incarnation    where "
+                  "(c.state & 1 = 0 or c.state & 2 = 2) and            c.backup_time <= "
+                  "i.backup_time group by i.uuid");
+  if (!read_column(conn, find_broken, "uuid", broken))
+    return false;
+  if (!broken.empty()) {
+    Update_SQL mark;
+    mark.table("incarnation_info").set("is_restorable", 0);
+    mark.where().and_filter()->add_in_uuid_item("uuid", broken);
+    if (!conn->execute(mark))
+      return false;
+  }
+  std::vector<std::string> held;
+  std::vector<std::string> asked;
+  if (!read_column(conn, SQL("select uuid from incarnation_info"), "uuid", held) ||
+      !read_column(conn, SQL("select incarnation from exclude_incarnation"), "incarnation", asked))
+    return false;
+  const std::set<std::string> known(held.begin(), held.end());
+  for (const std::string& uuid : asked) {
+    if (known.count(uuid) != 0)
+      continue;
+    SQL missing("insert into incarnation_info (uuid) values (:uuid)");
+    if (!missing.bind_uuid("uuid", uuid) || !conn->execute(missing))
+      return false;
+  }
+  return true;
+}
+
+Object unknown_set(const Value& uuid, const std::string& pool) {
+  return Object{{"uuid", uuid},
+                {"pool_uuid", pool},
+                {"state", Array()},
+                {"incarnation", ""},
+                {"restorable", false}};
+}
+
+// The answer for one row of `incarnation_info`.
+Object incarnation_report(const Connection_Ptr& conn, const std::string& pool, const Object& row) {
+  const Value uuid = row.count("uuid") != 0 ? row.at("uuid") : Value();
+  auto state_member = row.find("state");
+  if (state_member == row.end() || !state_member->second.is_number_integer())
+    return unknown_set(uuid, pool);
+  Object report{{"uuid", uuid}, {"pool_uuid", pool}};
+  long long state = state_member->second.get<long long>();
+  if (state & CST_REPLICATED) {
+    Object job;
+    const std::string* target = nullptr;
+    if (uuid.is_string() && find_replicate_job(conn, uuid.get<std::string>(), pool, job))
+      target = object_get_str(job, "target_pool_uuid");
+    if (target != nullptr)
+      report["target_pool_uuid"] = *target;
+    else
+      state &= ~static_cast<long long>(CST_REPLICATED);
+  }
+  Array names;
+  catalog_state_to_array(static_cast<Catalog_State>(state), names);
+  report["state"] = std::move(names);
+  auto restorable = row.find("is_restorable");
+  report["restorable"] = restorable != row.end() && restorable->second.is_number() &&
+                         restorable->second.get<long long>() != 0;
+  auto incarnation = row.find("incarnation");
+  report["incarnation"] = incarnation != row.end() ? incarnation->second : Value("");
+  return report;
+}
+
+long long sum_or_zero(const Value& value) {
+  return value.is_number() ? value.get<long long>() : 0;
+}
+
+}  // namespace
+
+bool Storage_Catalog_Manager_Database_Impl::get_catalogs_with_incarnation(
+    const std::string& pool, const std::string& uuid, const std::string& incarnation, Array& out,
+    bool whole_chain) {
+  return guarded("Failed to get catalogs with incarnation", [&] {
+    if (!check_pool(pool))
+      return false;
+    Connection_Ptr conn = get_connection();
+    if (!conn)
+      return false;
+    Select_SQL chain;
+    chain.table(pool).order_by("backup_time");
+    Filter_SQL* filter = chain.where().and_filter();
+    filter->add_sql("incarnation=:incarnation");
+    if (!bind_uuid_or_log(chain, "incarnation", incarnation))
+      return false;
+    if (!whole_chain) {
+      filter->add_sql("backup_time <= (SELECT backup_time FROM `" + pool + "` WHERE uuid=:uuid)");
+      if (!bind_uuid_or_log(chain, "uuid", uuid))
+        return false;
+    }
+    return read_catalog_rows(conn, pool, chain, out, nullptr, false);
+  });
+}
+
+bool Storage_Catalog_Manager_Database_Impl::update_incarnation(const std::string& pool,
+                                                               const std::string& uuid,
+                                                               const std::string& incarnation) {
+  try {
+    if (!check_pool(pool))
+      return false;
+    Connection_Ptr conn = get_connection();
+    if (!conn)
+      return false;
+    // The sub-selects read the updated table through a derived table,
+    // which MySQL (error 1093) requires.
+    SQL take_type("UPDATE `" + pool + "` SET backup_type = (SELECT backup_type FROM (SELECT " +
+                  "backup_type FROM `" + pool + "` WHERE uuid=:incarnation) `t`) WHERE uuid=:uuid");
+    SQL move_members("UPDATE `" + pool +
+                     "` SET incarnation = :uuid WHERE incarnation = :incarnation AND id >= "
+                     "(SELECT id FROM (SELECT id FROM `" +
+                     pool + "` WHERE uuid = :uuid) `t`)");
+    for (SQL* statement : {&take_type, &move_members}) {
+      if (!bind_uuid_or_log(*statement, "uuid", uuid) ||
+          !bind_uuid_or_log(*statement, "incarnation", incarnation))
+        return false;
+    }
+    database::Transaction transaction(conn);
+    if (!begin_transaction(transaction, __LINE__))
+      return false;
+    // Both sets must exist: an unknown chain start would leave the set
+    // without a backup type.
+    for (const std::string* member : {&uuid, &incarnation}) {
+      Object set;
+      if (!read_backup_set(conn, pool, *member, set)) {
+        LOG_ERROR("Failed to update incarnation: no backup set '%s' in pool '%s'.", member->c_str(),
+                  pool.c_str());
+        return false;
+      }
+    }
+    if (!conn->execute(take_type) || !conn->execute(move_members)) {
+      LOG_ERROR("Failed to update incarnation of '%s' in pool '%s'.", uuid.c_str(), pool.c_str());
+      return false;
+    }
+    return commit_transaction(transaction, __LINE__);
+  } catch (const std::exception& e) {
+    LOG_ERROR("Failed to update incarnation: %s", e.what());
+    return false;
+  }
+}
+
+bool Storage_Catalog_Manager_Database_Impl::get_incarnation_info(const std::string& pool,
+                                                                 const Array& uuids, Array& out) {
+  return guarded("Failed to get incarnation info", [&] {
+    if (!is_known_table(pool)) {
+      for (const Value& uuid : uuids)
+        out.push_back(unknown_set(uuid, pool));
+      return true;
+    }
+    const std::vector<std::string> requested = uuid_list(uuids);
+    Connection_Ptr conn = get_connection();
+    if (!conn)
+      return false;
+    if (!create_exclude_incarnation(conn) || !create_incarnation_info(conn))
+      return false;
+    Temporary_Rows_Cleanup cleanup(
+        conn, {"delete from exclude_incarnation;", "delete from incarnation_info;"});
+    if (!fill_incarnation_info(conn, pool, requested))
+      return false;
+    Value rows;
+    SQL report("select * from incarnation_info;");
+    Legacy_Cursor cursor(conn, report, Legacy_Cursor::ROWS_RAW, 0);
+    if (!cursor.fetch(rows) || !rows.is_array())
+      return false;
+    for (const Value& row : rows) {
+      if (row.is_object())
+        out.push_back(incarnation_report(conn, pool, row.get_ref<const Object&>()));
+    }
+    return true;
+  });
+}
+
+bool Storage_Catalog_Manager_Database_Impl::get_pool_size(const std::string& pool, long long& total,
+                                                          bool include_expired) {
+  return guarded("Failed to get pool size", [&] {
+    if (!check_pool(pool))
+      return false;
+    Connection_Ptr conn = get_connection();
+    if (!conn)
+      return false;
+    Select_SQL size;
+    size.table(pool).select("SUM(size) total_size");
+    size.where().and_filter()->add_sql(include_expired ? "state & 1 = 1" : "state & 9 = 1");
+    Legacy_Cursor cursor(conn, size, Legacy_Cursor::SCALAR, 0);
+    if (!cursor.fetch())
+      return false;
+    long long sum = 0;
+    cursor >> sum;  // an empty pool sums to NULL
+    total = sum;
+    return true;
+  });
+}
+
+bool Storage_Catalog_Manager_Database_Impl::get_pool_size(const std::string& pool, long long& total,
+                                                          long long* expired) {
+  return guarded("Failed to get pool size", [&] {
+    if (!check_pool(pool))
+      return false;
+    Connection_Ptr conn = get_connection();
+    if (!conn)
+      return false;
+    SQL sizes("select * from (select sum(size) total_size from `" + pool +
+              "` where state & 1 = 1) `t1`, (select sum(size) expired_size from `" + pool +
+              "` where state & 9 = 9) `t2`;");
+    Object row;
+    if (!read_row(conn, sizes, row))
+      return false;
+    total = sum_or_zero(row["total_size"]);
+    if (expired != nullptr)
+      *expired = sum_or_zero(row["expired_size"]);
+    return true;
+  });
+}
+
+bool Storage_Catalog_Manager_Database_Impl::get_a_expired_set(const std::string& pool, Array& out,
+                                                              int keep_count, int retention_days) {
+  return guarded("Failed to get expired set", [&] {
+    if (!check_pool(pool))
+      return false;
+    if (retention_days < 0) {
+      LOG_ERROR("Failed to get expired set: retention of %d days is negative.", retention_days);
+      return false;
+    }
+    Connection_Ptr conn = get_connection();
+    if (!conn || !create_exclude_incarnation(conn))
+      return false;
+    Temporary_Rows_Cleanup cleanup(conn, {"delete from exclude_incarnation;"});
+    for (int kept = 0; kept < keep_count; ++kept) {
+      if (!protect_newest_chains(conn, pool, false) || !protect_newest_chains(conn, pool, true))
+        return false;
+    }
+    std::string incarnation;
+    if (!find_expired_chain(conn, pool, retention_days, incarnation))
+      return false;
+    return incarnation.empty() || read_chain(conn, pool, incarnation, "", out);
+  });
+}
+
+bool Storage_Catalog_Manager_Database_Impl::get_a_deletable_set(const std::string& pool, Array& out,
+                                                                bool skip_warmup, long long skip) {
+  return guarded("Failed to get deletable set", [&] {
+    if (!check_pool(pool))
+      return false;
+    Connection_Ptr conn = get_connection();
+    if (!conn)
+      return false;
+    Select_SQL chains;
+    chains.table(pool).select("incarnation").group_by("incarnation").order_by("MAX(backup_time)");
+    Filter_SQL* filter = chains.where().and_filter();
+    filter->add_sql("state & :st_1 = :st_2");
+    chains.bind("st_1", 9).bind("st_2", 9);
+    if (skip_warmup) {
+      filter->add_sql("state & :st_3 != :st_4");
+      chains.bind("st_3", 32).bind("st_4", 32);
+    }
+    if (skip != 0)
+      chains.limit(1).offset(skip);
+    Value row;
+    Legacy_Cursor cursor(conn, chains, Legacy_Cursor::ROW, 0);
+    if (!cursor.fetch(row))
+      return false;
+    const std::string* incarnation =
+        row.is_object() ? object_get_str(row.get_ref<const Object&>(), "incarnation") : nullptr;
+    if (incarnation == nullptr)
+      return true;
+    return read_chain(conn, pool, *incarnation, " and state & 3 = 1", out);
+  });
+}
+
+bool Storage_Catalog_Manager_Database_Impl::is_deletable(const std::string& pool,
+                                                         const Array& uuids) {
+  return guarded("Failed to check whether backup sets are deletable", [&] {
+    if (!check_pool(pool))
+      return false;
+    const std::vector<std::string> list = uuid_list(uuids);
+    Connection_Ptr conn = get_connection();
+    if (!conn)
+      return false;
+    Select_SQL blocking;
+    blocking.table(pool).select("uuid").limit(1);
+    Filter_SQL* filter = blocking.where().and_filter();
+    filter->add_sql("state & 1 = 1 and state & 10 != 8");
+    filter->add_in_uuid_item("uuid", list);
+    Value row;
+    Legacy_Cursor cursor(conn, blocking, Legacy_Cursor::ROW, 0);
+    return cursor.fetch(row) && row.is_null();
+  });
+}

@@ -1,0 +1,315 @@
+#include <gtest/gtest.h>
+
+#include "platform/sql/cursor.h"
+#include "tests/storaged/storage_catalog/catalog_back_end_test.h"
+
+using database::sql::Legacy_Cursor;
+using database::sql::SQL;
+
+namespace {
+
+class Retention : public Catalog_Back_End_Test {
+ protected:
+  std::string days_ago(double days) {
+    return db_clock(-static_cast<long long>(days * 86400)).second;
+  }
+
+  // A usable set of resource `resource` (minor resource `minor`) written by
+  // `agent`.
+  void add(int uuid, int incarnation, const std::string& time, int resource = 0xB00,
+           const std::string& minor = "", const std::string& agent = "backupd", int state = 1) {
+    Object set = backup_set(u(uuid), u(incarnation), time, state);
+    set["resource_uuid"] = u(resource);
+    set["minor_resource_id"] = minor;
+    set["agent"] = agent;
+    add_set(set);
+  }
+
+  std::vector<std::string> expired(int keep, int days) {
+    Array rows;
+    EXPECT_TRUE(impl_->get_a_expired_set(pool_, rows, keep, days)) << log_.dump();
+    return sorted_uuids(rows);
+  }
+
+  static std::vector<std::string> sorted_uuids(const Array& rows) {
+    std::vector<std::string> out;
+    for (const Value& row : rows)
+      out.push_back(row.value("uuid", ""));
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  // Rows left in the connection's temporary tables.
+  long long temporary_rows(const database::sql::Connection_Ptr& conn,
+                           std::vector<std::string> tables = {"exclude_incarnation",
+                                                              "incarnation_info"}) {
+    long long count = 0;
+    for (const std::string& table : tables) {
+      SQL rows("SELECT COUNT(*) FROM " + table);
+      Legacy_Cursor cursor(conn, rows, Legacy_Cursor::SCALAR, 0);
+      long long n = -1;
+      EXPECT_TRUE(cursor.fetch() && (cursor >> n)) << table;
+      count += n;
+    }
+    return count;
+  }
+
+  Object info_of(const Array& reports, const std::string& uuid) {
+    for (const Value& report : reports)
+      if (report.value("uuid", "") == uuid)
+        return report.get<Object>();
+    ADD_FAILURE() << "no report for " << uuid;
+    return Object();
+  }
+};
+
+TEST_P(Retention, KeepsNewestChainsOfEachResource) {
+  // Three chains of one resource, oldest first.
+  add(1, 1, days_ago(40));
+  add(2, 1, days_ago(39));
+  add(3, 3, days_ago(30));
+  add(4, 3, days_ago(29));
+  add(5, 5, days_ago(20));
+  // Another resource's only chain is its newest, however old.
+  add(6, 6, days_ago(100), 0xB01);
+
+  EXPECT_EQ(expired(2, 10), (std::vector<std::string>{u(1), u(2)}));
+  EXPECT_TRUE(expired(3, 10).empty());
+  // The oldest chain's newest set is 39 days old: not past 50 days.
+  EXPECT_TRUE(expired(2, 50).empty());
+  // Without keeping any, the oldest of all chains goes first.
+  EXPECT_EQ(expired(0, 10), (std::vector<std::string>{u(6)}));
+}
+
+TEST_P(Retention, ExpiredOrOfflineSetsProtectNothing) {
+  add(1, 1, days_ago(40));
+  add(2, 2, days_ago(30));
+  // The newest chain holds only an expired set: the next one down is kept.
+  add(3, 3, days_ago(20), 0xB00, "", "backupd", 1 | 8);
+  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
+}
+
+TEST_P(Retention, ChainExactlyAtTheLimitIsNotExpired) {
+  add(1, 1, days_ago(40));
+  add(2, 2, days_ago(5));  // the chain kept
+  // The clock may move on between writing the set and asking: try again
+  // until both happen within one second of the database's clock.
+  bool same_second = false;
+  for (int attempt = 0; attempt < 5 && !same_second; ++attempt) {
+    auto clock = db_clock(-10 * 86400);
+    ASSERT_TRUE(impl_->update_catalog(pool_, u(1), Object{{"backup_time", clock.second}}));
+    std::vector<std::string> handed = expired(1, 10);
+    same_second = db_clock(0).first == clock.first;
+    if (same_second) {
+      EXPECT_TRUE(handed.empty()) << clock.second;
+    }
+  }
+  ASSERT_TRUE(same_second);
+  ASSERT_TRUE(impl_->update_catalog(pool_, u(1), Object{{"backup_time", days_ago(10.01)}}));
+  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
+}
+
+TEST_P(Retention, VmAgentsShareProtectionByMinorResource) {
+  // Two resources whose sets carry the same minor resource.
+  add(1, 1, days_ago(40), 0xB00, "vm-1", "backup.vmware.vm");
+  add(2, 2, days_ago(30), 0xB01, "vm-1", "backup.vmware.vm");
+  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
+
+  // Ordinary agents keep one chain per resource and minor resource.
+  ASSERT_TRUE(impl_->update_catalog(pool_, u(1), Object{{"agent", "backup.file"}}));
+  ASSERT_TRUE(impl_->update_catalog(pool_, u(2), Object{{"agent", "backup.file"}}));
+  EXPECT_TRUE(expired(1, 10).empty());
+}
+
+TEST_P(Retention, ExpiredSetLeavesTemporaryTableEmptyAndRefusesNegativeDays) {
+  add(1, 1, days_ago(40));
+  add(2, 2, days_ago(30));
+  auto conn = impl_->get_connection();  // the calls below share it
+  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
+  EXPECT_EQ(temporary_rows(conn, {"exclude_incarnation"}), 0);
+  Array rows;
+  EXPECT_FALSE(impl_->get_a_expired_set(pool_, rows, 1, -5));
+  EXPECT_TRUE(log_.has("Failed to get expired set: retention of -5 days is negative."));
+  EXPECT_FALSE(impl_->get_a_expired_set(u(0xEEE), rows, 1, 10));
+  EXPECT_TRUE(rows.empty());
+}
+
+TEST_P(Retention, DeletableSetIsTheChainWithTheOldestExpiredSets) {
+  add(1, 1, days_ago(40), 0xB00, "", "backupd", 1 | 8);
+  add(2, 1, days_ago(39), 0xB00, "", "backupd", 1);
+  add(3, 1, days_ago(38), 0xB00, "", "backupd", 2);  // offline: not handed out
+  add(4, 4, days_ago(30), 0xB00, "", "backupd", 1 | 8 | 32);
+  add(5, 5, days_ago(20), 0xB00, "", "backupd", 1 | 8);
+  Array rows;
+  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, false, 0));
+  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(1), u(2)}));
+  rows.clear();
+  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, false, 1));
+  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(4)}));
+  rows.clear();
+  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, true, 1));
+  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(5)}));
+  rows.clear();
+  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, false, 3));
+  EXPECT_TRUE(rows.empty());
+}
+
+TEST_P(Retention, SetsAreDeletableWhenExpiredOrNoLongerOnline) {
+  add(1, 1, days_ago(3), 0xB00, "", "backupd", 1 | 8);
+  add(2, 1, days_ago(2), 0xB00, "", "backupd", 0);
+  add(3, 1, days_ago(1), 0xB00, "", "backupd", 1);
+  add(4, 4, days_ago(1), 0xB00, "", "backupd", 1 | 2 | 8);
+  EXPECT_TRUE(impl_->is_deletable(pool_, Array{u(1), u(2)}));
+  EXPECT_FALSE(impl_->is_deletable(pool_, Array{u(1), u(3)}));
+  EXPECT_FALSE(impl_->is_deletable(pool_, Array{u(4)}));
+  EXPECT_TRUE(impl_->is_deletable(pool_, Array()));
+  EXPECT_FALSE(impl_->is_deletable(pool_, Array{u(1), "x' OR 1=1 --"}));
+  EXPECT_TRUE(log_.contains("is not a uuid"));
+}
+
+TEST_P(Retention, PoolSizeCountsUsableAndExpiredBytes) {
+  long long total = -1;
+  long long expired_bytes = -1;
+  ASSERT_TRUE(impl_->get_pool_size(pool_, total, false));
+  EXPECT_EQ(total, 0);
+  ASSERT_TRUE(impl_->get_pool_size(pool_, total, &expired_bytes));
+  EXPECT_EQ(total, 0);
+  EXPECT_EQ(expired_bytes, 0);
+
+  add(1, 1, days_ago(3), 0xB00, "", "backupd", 1);
+  add(2, 1, days_ago(2), 0xB00, "", "backupd", 1 | 8);
+  add(3, 1, days_ago(1), 0xB00, "", "backupd", 2);
+  ASSERT_TRUE(impl_->get_pool_size(pool_, total, false));
+  EXPECT_EQ(total, 100);
+  ASSERT_TRUE(impl_->get_pool_size(pool_, total, true));
+  EXPECT_EQ(total, 200);
+  ASSERT_TRUE(impl_->get_pool_size(pool_, total, &expired_bytes));
+  EXPECT_EQ(total, 200);
+  EXPECT_EQ(expired_bytes, 100);
+  EXPECT_FALSE(impl_->get_pool_size(u(0xEEE), total, false));
+}
+
+TEST_P(Retention, IncarnationInfoReportsChainsStatesAndRestorability) {
+  add(1, 1, "2024-01-01 00:00:00");
+  add(2, 1, "2024-01-02 00:00:00", 0xB00, "", "backupd", 1 | 2);  // offline
+  add(3, 1, "2024-01-03 00:00:00");
+  add(4, 4, "2024-01-04 00:00:00", 0xB00, "", "backupd", 1 | 16);
+  auto conn = impl_->get_connection();
+  Array reports;
+  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(1), u(3), u(4), u(9)}, reports))
+      << log_.dump();
+  ASSERT_EQ(reports.size(), 4u);
+  EXPECT_EQ(info_of(reports, u(1)), (Object{{"uuid", u(1)},
+                                            {"pool_uuid", pool_},
+                                            {"incarnation", u(1)},
+                                            {"state", Array{"online"}},
+                                            {"restorable", true}}));
+  // An offline member before it breaks the chain.
+  EXPECT_EQ(info_of(reports, u(3))["restorable"], false);
+  // Replicated without a replicate job behind it: not reported replicated.
+  EXPECT_EQ(info_of(reports, u(4))["state"], Array{"online"});
+  EXPECT_EQ(info_of(reports, u(9)), (Object{{"uuid", u(9)},
+                                            {"pool_uuid", pool_},
+                                            {"incarnation", ""},
+                                            {"state", Array()},
+                                            {"restorable", false}}));
+  EXPECT_EQ(temporary_rows(conn), 0);
+}
+
+TEST_P(Retention, IncarnationInfoNamesTheTargetOfAReplicatedSet) {
+  add(4, 4, "2024-01-04 00:00:00", 0xB00, "", "backupd", 1 | 16);
+  ASSERT_TRUE(impl_->add_replicate(
+      Object{{"uuid", u(0xC01)}, {"source_uuid", pool_}, {"target_uuid", u(0xA01)}}));
+  long long id = 0;
+  ASSERT_TRUE(impl_->add_replicate_job(Object{{"type", "replicate"},
+                                              {"catalog_uuid", u(4)},
+                                              {"source_pool_uuid", pool_},
+                                              {"target_pool_uuid", u(0xA01)},
+                                              {"state", "succeeded"}},
+                                       id));
+  Array reports;
+  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(4)}, reports));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0]["state"], (Array{"online", "replicated"}));
+  EXPECT_EQ(reports[0]["target_pool_uuid"], u(0xA01));
+}
+
+TEST_P(Retention, IncarnationInfoOfUnknownPoolsAndBadRequests) {
+  Array reports;
+  ASSERT_TRUE(impl_->get_incarnation_info(u(0xEEE), Array{u(1)}, reports));
+  EXPECT_EQ(reports, (Array{Object{{"uuid", u(1)},
+                                   {"pool_uuid", u(0xEEE)},
+                                   {"incarnation", ""},
+                                   {"state", Array()},
+                                   {"restorable", false}}}));
+  reports.clear();
+  auto conn = impl_->get_connection();
+  EXPECT_FALSE(impl_->get_incarnation_info(pool_, Array{u(1), 7}, reports));
+  EXPECT_TRUE(log_.has("Failed to get incarnation info: ''7' is not a uuid'"));
+  // A statement failing half-way still leaves the temporary tables empty.
+  add(1, 1, "2024-01-01 00:00:00");
+  ASSERT_TRUE(conn->execute("DROP TABLE `" + pool_ + "`"));
+  EXPECT_FALSE(impl_->get_incarnation_info(pool_, Array{u(1)}, reports));
+  EXPECT_EQ(temporary_rows(conn), 0);
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_P(Retention, ChainMembersUpToASetOrWholeChain) {
+  add(1, 1, "2024-01-01 00:00:00");
+  add(2, 1, "2024-01-02 00:00:00");
+  add(3, 1, "2024-01-03 00:00:00");
+  add(4, 4, "2024-01-02 12:00:00");
+  Array rows;
+  ASSERT_TRUE(impl_->get_catalogs_with_incarnation(pool_, u(2), u(1), rows, false));
+  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(1), u(2)}));
+  ASSERT_TRUE(impl_->get_catalogs_with_incarnation(pool_, u(2), u(1), rows, true));
+  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(1), u(2), u(3)}));
+  EXPECT_EQ(rows[2]["files"], Array());
+  EXPECT_FALSE(impl_->get_catalogs_with_incarnation(pool_, "2' OR '1'='1", u(1), rows, false));
+  EXPECT_TRUE(log_.has("Invalid uuid '2' OR '1'='1' for :uuid."));
+}
+
+TEST_P(Retention, UpdateIncarnationStartsANewChainWithTheLaterMembers) {
+  add(1, 1, "2024-01-01 00:00:00");
+  add(2, 1, "2024-01-02 00:00:00");
+  add(3, 1, "2024-01-03 00:00:00");
+  add(4, 1, "2024-01-04 00:00:00");
+  ASSERT_TRUE(impl_->update_incarnation(pool_, u(3), u(1))) << log_.dump();
+  EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
+  EXPECT_EQ(stored_set(u(3))["incarnation"], u(3));
+  EXPECT_EQ(stored_set(u(4))["incarnation"], u(3));
+  // The new chain's first set takes the old chain's backup type.
+  EXPECT_EQ(stored_set(u(3))["backup_type"], "full");
+  EXPECT_EQ(stored_set(u(4))["backup_type"], "incremental");
+}
+
+TEST_P(Retention, UpdateIncarnationChangesNothingWhenAStepFails) {
+  add(1, 1, "2024-01-01 00:00:00");
+  add(2, 1, "2024-01-02 00:00:00");
+  add(3, 1, "2024-01-03 00:00:00");
+  // Moving a set to another chain fails, after the type was taken.
+  auto conn = impl_->get_connection();
+  ASSERT_TRUE(conn->execute(std::string("CREATE TABLE refuse_moves (n integer NOT NULL);")));
+  std::string body =
+      "INSERT INTO refuse_moves VALUES (CASE WHEN NEW.incarnation <> OLD.incarnation THEN NULL "
+      "ELSE 1 END)";
+  ASSERT_TRUE(conn->execute("CREATE TRIGGER refuse_moves_trigger BEFORE UPDATE ON `" + pool_ +
+                            "` FOR EACH ROW " + (is_mysql() ? body : "BEGIN " + body + "; END") +
+                            ";"));
+  EXPECT_FALSE(impl_->update_incarnation(pool_, u(2), u(1)));
+  EXPECT_EQ(stored_set(u(2))["backup_type"], "incremental");
+  EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
+  EXPECT_EQ(stored_set(u(3))["incarnation"], u(1));
+
+  // Unknown sets are refused before anything is written.
+  EXPECT_FALSE(impl_->update_incarnation(pool_, u(2), u(9)));
+  EXPECT_TRUE(log_.has("Failed to update incarnation: no backup set '" + u(9) + "' in pool '" +
+                       pool_ + "'."));
+  EXPECT_EQ(stored_set(u(2))["backup_type"], "incremental");
+  EXPECT_FALSE(impl_->update_incarnation(pool_, u(9), u(1)));
+  EXPECT_FALSE(impl_->update_incarnation(u(0xEEE), u(2), u(1)));
+}
+
+SCAT_INSTANTIATE_ENGINES(Retention);
+
+}  // namespace
