@@ -46,7 +46,7 @@ bool HTTP_Session::send(const HTTP_Request& request, const std::string& body,
     sent = client_->send(req, res, error);
   }
   if (!sent) {
-    LOG_ERROR("Failed to %s %s on %s: %s", req.method.c_str(), request.uri().c_str(),
+    LOG_ERROR("Failed to %s %s on %s: %s error.", req.method.c_str(), request.uri().c_str(),
               address_.c_str(), httplib::to_string(error).c_str());
     return false;
   }

@@ -1,10 +1,50 @@
 #include "tests/support/test_daemon.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
-Test_Daemon::Test_Daemon() : server_(new httplib::Server) {
+namespace {
+
+// Writes a fresh key and a self-signed certificate for 127.0.0.1.
+void make_certificate(const std::string& cert_path, const std::string& key_path) {
+  EVP_PKEY* key = EVP_RSA_gen(2048);
+  X509* cert = X509_new();
+  if (key == nullptr || cert == nullptr)
+    throw std::runtime_error("test daemon cannot make a key");
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+  X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 24 * 3600);
+  X509_set_pubkey(cert, key);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+  X509_set_issuer_name(cert, name);
+  X509_sign(cert, key, EVP_sha256());
+  FILE* out = std::fopen(cert_path.c_str(), "w");
+  PEM_write_X509(out, cert);
+  std::fclose(out);
+  out = std::fopen(key_path.c_str(), "w");
+  PEM_write_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr);
+  std::fclose(out);
+  X509_free(cert);
+  EVP_PKEY_free(key);
+}
+
+httplib::Server* make_server(bool tls, const Temp_Dir& dir) {
+  if (!tls)
+    return new httplib::Server;
+  make_certificate(dir.file("cert.pem"), dir.file("key.pem"));
+  return new httplib::SSLServer(dir.file("cert.pem").c_str(), dir.file("key.pem").c_str());
+}
+
+}  // namespace
+
+Test_Daemon::Test_Daemon(bool tls) : server_(make_server(tls, certificate_dir_)) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) { serve(req, res); };
   server_->Get(".*", handler);
   server_->Post(".*", handler);

@@ -2,7 +2,8 @@
 // ephemeral port) inside the test process. It serves the paths a test gives
 // replies for (by default "/kx/r/v2/storages" with no rows and
 // "/kx/r/v2/storage/pools/sync" with an empty array) and records every
-// request it receives. Safe for concurrent use; stops when destroyed.
+// request it receives. With TLS it serves over a self-signed certificate
+// made for it. Safe for concurrent use; stops when destroyed.
 #ifndef TESTS_SUPPORT_TEST_DAEMON_H_
 #define TESTS_SUPPORT_TEST_DAEMON_H_
 
@@ -14,6 +15,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace httplib {
 class Server;
@@ -31,7 +34,7 @@ class Test_Daemon {
     std::string body;
   };
 
-  Test_Daemon();
+  explicit Test_Daemon(bool tls = false);
   ~Test_Daemon();
 
   const std::string& host() const { return host_; }
@@ -59,6 +62,7 @@ class Test_Daemon {
   };
   void serve(const httplib::Request& req, httplib::Response& res);
 
+  Temp_Dir certificate_dir_;
   std::string host_ = "127.0.0.1";
   std::uint16_t port_ = 0;
   std::unique_ptr<httplib::Server> server_;

@@ -131,6 +131,20 @@ TEST_F(Daemon_Client, UpstreamClientTalksToTheRegisteredDaemon) {
   EXPECT_EQ(daemon_.requests_to("/kx/r/v2/storages")[0].headers["X-Access-Key"], "secret");
 }
 
+TEST_F(Daemon_Client, SpeaksTlsWhenAsked) {
+  Test_Daemon tls_daemon(true);
+  Value reply;
+  JSON_RESTful_Client client(tls_daemon.host(), tls_daemon.port(), true);
+  ASSERT_TRUE(client.get("/kx/r/v2/storages", reply)) << log_.dump();
+  EXPECT_EQ(reply, Value(Object{{"rows", Array()}}));
+
+  // Its certificate is its own: a client that checks certificates refuses it.
+  JSON_RESTful_Client checking(tls_daemon.host(), tls_daemon.port(), true, true);
+  EXPECT_FALSE(checking.get("/kx/r/v2/storages", reply));
+  EXPECT_TRUE(log_.has_prefix(LM_ERROR, "Failed to GET /kx/r/v2/storages on "));
+  EXPECT_EQ(tls_daemon.requests().size(), 1u);
+}
+
 TEST_F(Daemon_Client, JsonRpcRequestsCarryFreshIds) {
   std::string first = JSON_RPC_Id_Generator::get();
   std::string second = JSON_RPC_Id_Generator::get();
