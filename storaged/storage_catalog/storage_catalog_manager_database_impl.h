@@ -122,8 +122,8 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   bool unset_state(const std::string& pool, const Array& files, Catalog_State state,
                    std::set<std::string>& uuids) override;
 
-  // A file whose query fails is skipped; a non-string entry fails the call
-  // with `uuids` untouched.
+  // A file whose query fails is skipped; an unknown pool or a non-string
+  // entry fails the call with `uuids` untouched.
   bool get_uuids_with_files(const std::string& pool, const Array& files,
                             std::set<std::string>& uuids) override;
   // Matches sets whose "files" has an entry ending in `file`; quotes and

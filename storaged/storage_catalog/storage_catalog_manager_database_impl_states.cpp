@@ -191,10 +191,10 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_files(const std::stri
                                                                  const Array& files,
                                                                  std::set<std::string>& uuids) {
   try {
-    if (!is_catalog_table_name(pool)) {
-      LOG_ERROR("Failed to get uuids with file: '%s' is not a pool uuid.", pool.c_str());
+    // Unlike a single lookup, an unknown pool here is an error rather than
+    // a list of failed lookups that finds nothing.
+    if (!check_pool(pool))
       return false;
-    }
     std::set<std::string> found;
     for (const Value& file : files) {
       if (!file.is_string())
