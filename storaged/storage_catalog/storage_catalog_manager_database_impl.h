@@ -16,6 +16,10 @@
 #include "platform/sql/connection_pool.h"
 #include "storaged/storage_catalog/storage_catalog_manager_impl.h"
 
+namespace scat_db {
+struct Record_Column;
+}
+
 class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Impl {
  public:
   // `path` is a local pool's SQLite file, or empty for the shared database.
@@ -48,6 +52,84 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   static bool create_exclude_incarnation(const database::sql::Connection_Ptr& conn);
   static bool create_incarnation_info(const database::sql::Connection_Ptr& conn);
 
+  // Record operations. Each returns false, with a log line, for an unknown
+  // pool, a missing or mistyped member or a failed statement; rows are then
+  // as they were, except where a comment says otherwise.
+
+  // An `order_column` that is not a column name fails the query; the
+  // filter's "states"/"not_states" hold comma-separated state names.
+  bool query_catalog(const std::string& pool, const Object& filter, const std::string& order_column,
+                     bool ascending, long long offset, long long limit, Array& rows,
+                     long long* total, bool detail, bool online_only) override;
+  bool query_catalog(const std::string& pool, Select_SQL& sql, Array& rows,
+                     long long* total) override;
+  // A backup set with the uuid of a stored one replaces it.
+  bool add_catalog(const std::string& pool, const Object& catalog) override;
+  bool update_catalog(const std::string& pool, const std::string& uuid,
+                      const Object& values) override;
+  // Deletes the row and sends a "remove_catalog" notice.
+  bool remove_catalog(const std::string& pool, const std::string& uuid) override;
+  // Sets that were replicated are retired (online and expired cleared)
+  // instead of deleted. A uuid that is not a string stops the operation;
+  // sets already handled stay handled.
+  bool remove_catalogs(const std::string& pool, const Array& uuids, Array& removed) override;
+
+  bool query_device(const Object& filter, long long offset, long long limit, Array& rows,
+                    long long* total) override;
+  bool query(Select_SQL& sql, Array& rows, long long* total) override;
+  bool add_device(const Object& device) override;
+  bool update_device(const std::string& uuid, const Object& device) override;
+  bool remove_device(const std::string& uuid) override;
+
+  bool query_pool(const Object& filter, long long offset, long long limit, Array& rows,
+                  long long* total) override;
+  // A failure after the catalog table was made leaves the table in place.
+  bool add_pool(const Object& pool) override;
+  bool update_pool(const std::string& uuid, const Object& pool) override;
+  bool remove_pool(const std::string& uuid) override;
+
+  bool query_replicate(const Object& filter, long long offset, long long limit, Array& rows,
+                       long long* total) override;
+  bool add_replicate(const Object& replicate) override;
+  bool update_replicate(const std::string& uuid, const Object& replicate) override;
+  bool remove_replicate(const std::string& uuid) override;
+
+  bool query_replicate_job(const Object& filter, long long offset, long long limit, Array& rows,
+                           long long* total) override;
+  bool add_replicate_job(const Object& job, long long& id) override;
+  bool update_replicate_job(long long id, const Object& job) override;
+  bool remove_replicate_job(long long id) override;
+
+  bool query_merge_backup_job(const Object& filter, long long offset, long long limit, Array& rows,
+                              long long* total) override;
+  bool add_merge_backup_job(const Object& job, long long& id) override;
+  bool update_merge_backup_job(long long id, const Object& job) override;
+  bool remove_merge_backup_job(long long id) override;
+
+  // State changes. A change of online, offline or expired sends a
+  // "sync_state" notice; a notice the queue refuses is logged and does not
+  // fail the change, which has been made.
+  bool get_state(const std::string& pool, const std::string& uuid, Catalog_State& state) override;
+  // Setting expired on a set that is not online changes nothing.
+  bool set_state(const std::string& pool, const std::string& uuid, Catalog_State state) override;
+  bool set_state(const std::string& pool, const Array& files, Catalog_State state) override;
+  // `uuids` also receives the sets found when a later change fails; changes
+  // made before the failure stay.
+  bool set_state(const std::string& pool, const Array& files, Catalog_State state,
+                 std::set<std::string>& uuids) override;
+  bool unset_state(const std::string& pool, const std::string& uuid, Catalog_State state) override;
+  bool unset_state(const std::string& pool, const Array& files, Catalog_State state) override;
+  bool unset_state(const std::string& pool, const Array& files, Catalog_State state,
+                   std::set<std::string>& uuids) override;
+
+  // A file whose query fails is skipped; a non-string entry fails the call
+  // with `uuids` untouched.
+  bool get_uuids_with_files(const std::string& pool, const Array& files,
+                            std::set<std::string>& uuids) override;
+  // Matches sets whose "files" has an entry ending in `file`; quotes and
+  // LIKE pattern characters in `file` match only themselves.
+  bool get_uuids_with_file(const std::string& pool, const std::string& file, Array& out) override;
+
  protected:
   // Adds `pool_uuid` to the known tables and creates its catalog table from
   // the template unless it exists.
@@ -61,6 +143,24 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   bool load_pool_uuids(const database::sql::Connection_Ptr& conn, std::vector<std::string>& uuids);
   bool add_missing_columns(const database::sql::Connection_Ptr& conn, const std::string& table,
                            const std::vector<std::string>& columns, const std::string& type);
+
+  // Whether `pool` names a known catalog table; logs when it does not.
+  bool check_pool(const std::string& pool) const;
+  bool query_table(const char* table, const Object& filter, long long offset, long long limit,
+                   Array& rows, long long* total);
+  bool add_record(const char* table, const Object& record, const scat_db::Record_Column* columns,
+                  long long* id);
+  // Keyed by `uuid` when it is not empty, else by a non-zero `id`.
+  bool update_record(const std::string& table, const std::string& uuid, long long id,
+                     const Object& record, const scat_db::Record_Column* columns);
+  bool merge_extended_attrs(const database::sql::Connection_Ptr& conn, const std::string& table,
+                            const std::string& uuid, long long id, Object& record);
+  bool remove_record(const std::string& table, const std::string& uuid, long long id);
+  bool remove_one_catalog(const std::string& pool, const std::string& uuid, Array& removed);
+  bool change_state(const std::string& pool, const std::string& uuid, Catalog_State state,
+                    bool set);
+  bool change_states(const std::string& pool, const Array& files, Catalog_State state, bool set,
+                     std::set<std::string>& uuids);
 
   mutable std::mutex tables_lock_;
   std::set<std::string> known_tables_;  // guarded by tables_lock_

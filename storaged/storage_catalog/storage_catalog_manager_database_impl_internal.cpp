@@ -1,0 +1,340 @@
+#include "storaged/storage_catalog/storage_catalog_manager_database_impl_internal.h"
+
+#include "platform/queue/queue_manager.h"
+#include "platform/runtime/log.h"
+#include "platform/sql/cursor.h"
+#include "storaged/storage_catalog/catalog_state.h"
+#include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
+
+using database::sql::COLUMN_INTEGER;
+using database::sql::COLUMN_JSON;
+using database::sql::COLUMN_STRING;
+using database::sql::COLUMN_UUID;
+using database::sql::Filter_Key;
+using database::sql::Insert_SQL;
+using database::sql::KEY_FLAG_LIST;
+using database::sql::KEY_INTEGER;
+using database::sql::KEY_STRING;
+using database::sql::KEY_UUID;
+using database::sql::Legacy_Cursor;
+using database::sql::Update_SQL;
+
+namespace scat_db {
+
+const char kPoolTable[] = "storage_catalog_storage_pool";
+const char kDeviceTable[] = "storage_catalog_device";
+const char kReplicateTable[] = "storage_catalog_storage_pool_replicate";
+const char kReplicateJobTable[] = "storage_catalog_pool_replicate_job";
+const char kMergeJobTable[] = "storage_catalog_merge_backup_job";
+const char kUsageTable[] = "storage_catalog_pool_usage";
+
+const Record_Column kCatalogColumns[] = {{"uuid", COLUMN_UUID},
+                                         {"uid", COLUMN_UUID},
+                                         {"host_uuid", COLUMN_UUID},
+                                         {"resource_uuid", COLUMN_UUID},
+                                         {"agent", COLUMN_STRING},
+                                         {"backup_type", COLUMN_STRING},
+                                         {"backup_time", COLUMN_STRING},
+                                         {"files", COLUMN_JSON},
+                                         {"size", COLUMN_INTEGER},
+                                         {"name", COLUMN_STRING},
+                                         {"incarnation", COLUMN_UUID},
+                                         {"pool_uuid", COLUMN_UUID},
+                                         {"state", COLUMN_INTEGER},
+                                         {"minor_resource_id", COLUMN_STRING},
+                                         {"minor_resource_name", COLUMN_STRING},
+                                         {"extended_attrs", COLUMN_JSON},
+                                         {nullptr, 0}};
+
+const Record_Column kDeviceColumns[] = {{"uuid", COLUMN_UUID},
+                                        {"url", COLUMN_STRING},
+                                        {"pool_uuid", COLUMN_UUID},
+                                        {"extended_attrs", COLUMN_JSON},
+                                        {nullptr, 0}};
+
+const Record_Column kPoolColumns[] = {{"uuid", COLUMN_UUID},
+                                      {"name", COLUMN_STRING},
+                                      {"high_water_mark", COLUMN_INTEGER},
+                                      {"retention_days", COLUMN_INTEGER},
+                                      {"quoted", COLUMN_INTEGER},
+                                      {"state", COLUMN_STRING},
+                                      {"extended_attrs", COLUMN_JSON},
+                                      {nullptr, 0}};
+
+const Record_Column kReplicateColumns[] = {
+    {"uuid", COLUMN_UUID},           {"source_uuid", COLUMN_UUID},
+    {"target_uuid", COLUMN_UUID},    {"target_server_uuid", COLUMN_UUID},
+    {"extended_attrs", COLUMN_JSON}, {nullptr, 0}};
+
+const Record_Column kReplicateJobColumns[] = {
+    {"type", COLUMN_STRING},           {"catalog_uuid", COLUMN_UUID},
+    {"source_pool_uuid", COLUMN_UUID}, {"target_pool_uuid", COLUMN_UUID},
+    {"size", COLUMN_INTEGER},          {"storage_size", COLUMN_INTEGER},
+    {"state", COLUMN_STRING},          {"progress", COLUMN_INTEGER},
+    {"creation_time", COLUMN_STRING},  {"start_time", COLUMN_STRING},
+    {"finish_time", COLUMN_STRING},    {"retry", COLUMN_INTEGER},
+    {"extended_attrs", COLUMN_JSON},   {nullptr, 0}};
+
+const Record_Column kMergeJobColumns[] = {
+    {"type", COLUMN_STRING},          {"pool_uuid", COLUMN_UUID},
+    {"incarnation", COLUMN_UUID},     {"minor_resource_id", COLUMN_STRING},
+    {"from_uuid", COLUMN_UUID},       {"to_uuid", COLUMN_UUID},
+    {"state", COLUMN_STRING},         {"progress", COLUMN_INTEGER},
+    {"creation_time", COLUMN_STRING}, {"start_time", COLUMN_STRING},
+    {"end_time", COLUMN_STRING},      {"synthesizer_version", COLUMN_STRING},
+    {"extended_attrs", COLUMN_JSON},  {nullptr, 0}};
+
+const Filter_Key kCatalogFilterKeys[] = {{"backup_type", KEY_STRING, KEY_FLAG_LIST},
+                                         {"id", KEY_INTEGER, 0},
+                                         {"uuid", KEY_UUID, 0},
+                                         {"uid", KEY_UUID, 0},
+                                         {"host_uuid", KEY_UUID, 0},
+                                         {"resource_uuid", KEY_UUID, 0},
+                                         {"agent", KEY_STRING, 0},
+                                         {"backup_time", KEY_STRING, 0},
+                                         {"size", KEY_INTEGER, 0},
+                                         {"name", KEY_STRING, 0},
+                                         {"pool_uuid", KEY_UUID, 0},
+                                         {"incarnation", KEY_UUID, 0},
+                                         {"minor_resource_id", KEY_STRING, 0},
+                                         {"minor_resource_name", KEY_STRING, 0},
+                                         {nullptr, 0, 0}};
+
+bool is_mysql(const Connection_Ptr& conn) {
+  return conn->db()->type() == 1;
+}
+
+namespace {
+
+// Merging into a stored "extended_attrs" needs an object on both sides.
+bool check_extended_attrs(const Object& record, std::string& reason) {
+  auto it = record.find("extended_attrs");
+  if (it == record.end() || it->second.is_null() || it->second.is_object())
+    return true;
+  reason = "'extended_attrs' expects an object, got " + std::string(json_type_name(it->second));
+  return false;
+}
+
+template <typename Builder, typename Add>
+bool add_columns(Builder& sql, const Object& record, const Record_Column* columns,
+                 std::string& reason, Add add) {
+  if (!check_extended_attrs(record, reason))
+    return false;
+  for (const Record_Column* c = columns; c->name != nullptr; ++c) {
+    if (!add(sql, record, c->name, c->kind)) {
+      reason = sql.invalid_reason();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool add_record_columns(Insert_SQL& sql, const Object& record, const Record_Column* columns,
+                        std::string& reason) {
+  return add_columns(sql, record, columns, reason,
+                     [](Insert_SQL& s, const Object& r, const char* key, int kind) {
+                       return s.value_key(r, key, kind);
+                     });
+}
+
+bool add_record_columns(Update_SQL& sql, const Object& record, const Record_Column* columns,
+                        std::string& reason) {
+  return add_columns(sql, record, columns, reason,
+                     [](Update_SQL& s, const Object& r, const char* key, int kind) {
+                       return s.set_key(r, key, kind);
+                     });
+}
+
+bool parse_json_columns(Object& row) {
+  for (const char* key : {"files", "extended_attrs"}) {
+    auto it = row.find(key);
+    if (it == row.end())
+      continue;
+    Value& member = it->second;
+    if (member.is_string()) {
+      const std::string text = member.get<std::string>();
+      Value parsed;
+      if (!text.empty() && !loads_json(text, parsed)) {
+        LOG_ERROR("Failed to load %s", text.c_str());
+        return false;
+      }
+      member = std::move(parsed);
+    }
+    if (member.is_null())
+      member = Object();
+  }
+  return true;
+}
+
+bool read_rows(const Connection_Ptr& conn, const SQL& sql, Array& rows) {
+  Value result;
+  Legacy_Cursor cursor(conn, sql, Legacy_Cursor::ROWS, 0);
+  if (!cursor.fetch(result) || !result.is_array())
+    return false;
+  for (Value& row : result) {
+    if (!row.is_object() || !parse_json_columns(row.get_ref<Object&>()))
+      return false;
+  }
+  rows = std::move(result.get_ref<Array&>());
+  return true;
+}
+
+bool read_row(const Connection_Ptr& conn, const SQL& sql, Object& row) {
+  Value result;
+  Legacy_Cursor cursor(conn, sql, Legacy_Cursor::ROW, 0);
+  if (!cursor.fetch(result) || !result.is_object() ||
+      !parse_json_columns(result.get_ref<Object&>()))
+    return false;
+  row = std::move(result.get_ref<Object&>());
+  return true;
+}
+
+bool read_rows_with_total(const Connection_Ptr& conn, const Select_SQL& sql, Array& rows,
+                          long long* total) {
+  Array found;
+  long long count = 0;
+  bool ok = read_rows(conn, sql, found);
+  if (ok && total != nullptr) {
+    Select_SQL counting = sql.count_statement();
+    Legacy_Cursor cursor(conn, counting, Legacy_Cursor::SCALAR, 0);
+    ok = cursor.fetch() && (cursor >> count);
+  }
+  if (!ok) {
+    LOG_ERROR("Failed to query result.");
+    return false;
+  }
+  rows = std::move(found);
+  if (total != nullptr)
+    *total = count;
+  return true;
+}
+
+bool find_replicate_job(const Connection_Ptr& conn, const std::string& catalog_uuid,
+                        const std::string& source_pool, Object& job) {
+  SQL lookup(
+      "SELECT j.id, j.target_pool_uuid FROM `storage_catalog_pool_replicate_job` j, "
+      "`storage_catalog_storage_pool_replicate` r WHERE j.source_pool_uuid = r.source_uuid AND "
+      "j.target_pool_uuid = r.target_uuid AND j.catalog_uuid = :catalog_uuid AND "
+      "j.source_pool_uuid = :source_pool_uuid;");
+  if (!lookup.bind_uuid("catalog_uuid", catalog_uuid) ||
+      !lookup.bind_uuid("source_pool_uuid", source_pool))
+    return false;
+  Object row;
+  if (!read_row(conn, lookup, row) || row.empty())
+    return false;
+  job = std::move(row);
+  return true;
+}
+
+bool is_restorable(const Connection_Ptr& conn, const std::string& pool,
+                   const std::string& incarnation, const std::string& backup_time) {
+  if (!Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(pool))
+    return false;
+  Select_SQL broken;
+  broken.table(pool).select("uuid").limit(1);
+  broken.where().and_filter()->add_sql(
+      "incarnation=:incarnation AND (state & 1 = 0 or state & 2 = 2) AND "
+      "backup_time <= :backup_time");
+  if (!broken.bind_uuid("incarnation", incarnation))
+    return false;
+  broken.bind("backup_time", backup_time);
+  Value row;
+  Legacy_Cursor cursor(conn, broken, Legacy_Cursor::ROW, 0);
+  return cursor.fetch(row) && row.is_null();
+}
+
+void shape_catalog_row(const Connection_Ptr& conn, const std::string& pool, Object& row) {
+  const std::string uuid = object_get_str_or_throw(row, "uuid");
+  // The table is the pool's own, so a row without its pool still has one.
+  const std::string* row_pool = object_get_str(row, "pool_uuid");
+  const std::string source_pool = row_pool != nullptr ? *row_pool : pool;
+  auto state_member = row.find("state");
+  long long state = state_member != row.end() && state_member->second.is_number_integer()
+                        ? state_member->second.get<long long>()
+                        : 0;
+  if (state & CST_REPLICATED) {
+    const Object& attrs = object_get_object_or_throw(row, "extended_attrs");
+    Object job;
+    // A snapshot copy stands for itself; otherwise the replicate job must
+    // still lead to a pool of an existing relation.
+    if (attrs.count("snapshot_id") == 0 && !find_replicate_job(conn, uuid, source_pool, job))
+      state &= ~static_cast<long long>(CST_REPLICATED);
+  }
+  const std::string* incarnation = object_get_str(row, "incarnation");
+  const std::string* backup_time = object_get_str(row, "backup_time");
+  bool restorable = incarnation != nullptr && backup_time != nullptr &&
+                    is_restorable(conn, pool, *incarnation, *backup_time);
+  row["restorable"] = restorable;
+  Array names;
+  catalog_state_to_array(static_cast<Catalog_State>(state), names);
+  row["state"] = std::move(names);
+}
+
+bool begin_transaction(database::Transaction& transaction, int line) {
+  if (transaction.begin(false))
+    return true;
+  LOG_ERROR(
+      "Failed to begin transaction at "
+      "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
+      line);
+  return false;
+}
+
+bool commit_transaction(database::Transaction& transaction, int line) {
+  if (transaction.commit())
+    return true;
+  LOG_ERROR(
+      "Failed to commit transaction at "
+      "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
+      line);
+  return false;
+}
+
+bool publish_sync_notice(const Object& params) {
+  Object notice;
+  notice["operation"] = "SyncBackupSet";
+  notice["params"] = params;
+  const std::string text = JSON_Dump(Value(std::move(notice)), false);
+  if (Queue_Manager::instance()->enqueue("storage_catalog_sync", text.data(), text.size(),
+                                         nullptr) < 0) {
+    LOG_ERROR("Failed to enqueue SyncBackupSetState to queue.");
+    return false;
+  }
+  return true;
+}
+
+bool publish_remove_notice(const std::string& pool, const std::string& uuid) {
+  Object params;
+  params["uuid"] = uuid;
+  params["pool_uuid"] = pool;
+  params["op"] = "remove_catalog";
+  return publish_sync_notice(params);
+}
+
+bool publish_state_notice(const std::string& pool, const std::string& uuid, long long state) {
+  Object params;
+  params["uuid"] = uuid;
+  params["pool_uuid"] = pool;
+  params["state"] = state;
+  params["op"] = "sync_state";
+  return publish_sync_notice(params);
+}
+
+std::string file_like_pattern(const std::string& file) {
+  // "files" holds JSON text, so the name is looked for as JSON writes it
+  // (a quote or a backslash in it is escaped there).
+  const std::string written = JSON_Dump(Value(file), false);
+  std::string pattern = "%";
+  for (std::size_t i = 1; i + 1 < written.size(); ++i) {
+    char c = written[i];
+    if (c == '%' || c == '_' || c == '!')
+      pattern.push_back('!');
+    pattern.push_back(c);
+  }
+  pattern += "\"%";
+  return pattern;
+}
+
+}  // namespace scat_db

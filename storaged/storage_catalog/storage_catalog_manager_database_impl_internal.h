@@ -1,0 +1,125 @@
+// Helpers shared by the SQL back-end's topic files: reading rows with their
+// JSON columns, totals, shaping backup sets for callers, the record column
+// lists, transactions and the sync notice. Stateless functions; each works
+// on the connection it is given and is as thread-safe as that connection.
+#ifndef STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_INTERNAL_H_
+#define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_INTERNAL_H_
+
+#include <string>
+
+#include "platform/json/json.h"
+#include "platform/runtime/log.h"
+#include "platform/sql/connection.h"
+#include "platform/sql/filter_parser.h"
+#include "platform/sql/sql.h"
+#include "platform/sql/transaction.h"
+
+namespace scat_db {
+
+using database::sql::Connection_Ptr;
+using database::sql::Select_SQL;
+using database::sql::SQL;
+
+extern const char kPoolTable[];
+extern const char kDeviceTable[];
+extern const char kReplicateTable[];
+extern const char kReplicateJobTable[];
+extern const char kMergeJobTable[];
+extern const char kUsageTable[];
+
+bool is_mysql(const Connection_Ptr& conn);
+
+// A record member and how it becomes a column value (database::sql
+// COLUMN_* kinds). Lists end with a {nullptr, 0} row.
+struct Record_Column {
+  const char* name;
+  int kind;
+};
+extern const Record_Column kCatalogColumns[];
+extern const Record_Column kDeviceColumns[];
+extern const Record_Column kPoolColumns[];
+extern const Record_Column kReplicateColumns[];
+extern const Record_Column kReplicateJobColumns[];
+extern const Record_Column kMergeJobColumns[];
+
+// The filter keys of catalog queries.
+extern const database::sql::Filter_Key kCatalogFilterKeys[];
+
+// Adds the listed members that `record` holds to an insert or update.
+// False, with `reason` set, for a member of the wrong type;
+// "extended_attrs" must be an object.
+bool add_record_columns(database::sql::Insert_SQL& sql, const Object& record,
+                        const Record_Column* columns, std::string& reason);
+bool add_record_columns(database::sql::Update_SQL& sql, const Object& record,
+                        const Record_Column* columns, std::string& reason);
+
+// Replaces the JSON text of "files" and "extended_attrs" by its value
+// (empty text or null: an empty object). False, logging "Failed to load
+// %s", for text that is not JSON.
+bool parse_json_columns(Object& row);
+
+// Every row of `sql` with its JSON columns parsed. False (logged) when the
+// query or a JSON column fails; `rows` is then untouched.
+bool read_rows(const Connection_Ptr& conn, const SQL& sql, Array& rows);
+// The first row of `sql`. False when there is none or the read fails.
+bool read_row(const Connection_Ptr& conn, const SQL& sql, Object& row);
+// The rows of `sql` and, when `total` is not null, the number of rows
+// without limit and offset. False, logging "Failed to query result.", when
+// either read fails; `rows` and `*total` are then untouched.
+bool read_rows_with_total(const Connection_Ptr& conn, const Select_SQL& sql, Array& rows,
+                          long long* total);
+
+// The replicate job that copied backup set `catalog_uuid` out of pool
+// `source_pool` through a replication relation that still exists. False
+// when there is none (or the query fails); `job` holds "id" and
+// "target_pool_uuid" when true.
+bool find_replicate_job(const Connection_Ptr& conn, const std::string& catalog_uuid,
+                        const std::string& source_pool, Object& job);
+
+// Whether the backup set of chain `incarnation` made at `backup_time` can
+// be restored: no set of its chain up to that time is missing (not online)
+// or offline. A failed query, or a malformed incarnation, counts as not
+// restorable.
+bool is_restorable(const Connection_Ptr& conn, const std::string& pool,
+                   const std::string& incarnation, const std::string& backup_time);
+
+// Shapes catalog rows of `pool` for callers: a replicated bit without a
+// snapshot or a replicate job behind it is dropped, "restorable" is added
+// and "state" becomes the array of state names. Raises JSON_Error for a
+// row without "uuid" or with a replicated state and no "extended_attrs".
+void shape_catalog_row(const Connection_Ptr& conn, const std::string& pool, Object& row);
+
+// Begin and commit with the back-end's fixed messages naming `line`.
+bool begin_transaction(database::Transaction& transaction, int line);
+bool commit_transaction(database::Transaction& transaction, int line);
+
+// Puts {"operation": "SyncBackupSet", "params": params} on the queue
+// "storage_catalog_sync". False, logging "Failed to enqueue
+// SyncBackupSetState to queue.", when the queue refuses it.
+bool publish_sync_notice(const Object& params);
+bool publish_remove_notice(const std::string& pool, const std::string& uuid);
+bool publish_state_notice(const std::string& pool, const std::string& uuid, long long state);
+
+// Runs `op` (returning bool); an exception it raises is logged as
+// "<prefix>: '<text>'" and gives false. Keeps exceptions inside the
+// exported operations.
+template <typename Op>
+bool guarded(const char* prefix, Op op) {
+  try {
+    return op();
+  } catch (const std::exception& e) {
+    LOG_ERROR("%s: '%s'", prefix, e.what());
+  } catch (...) {
+    LOG_ERROR("%s: '%s'", prefix, "unknown exception");
+  }
+  return false;
+}
+
+// The LIKE pattern that finds `file` as the end of an entry of a "files"
+// JSON array: the name as JSON writes it, with '%', '_' and the escape
+// character '!' escaped, followed by the closing quote.
+std::string file_like_pattern(const std::string& file);
+
+}  // namespace scat_db
+
+#endif  // STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_INTERNAL_H_
