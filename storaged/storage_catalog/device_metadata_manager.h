@@ -102,7 +102,7 @@ class Device_Metadata_Manager : public ACE_Recursive_Thread_Mutex {
   Device_Metadata_Manager();
 
   database::sql::Connection_Ptr connection();
-  bool pool_devices(const char* pool, std::vector<std::string>& devices, const char* json_error);
+  bool pool_devices(const char* pool, std::vector<std::string>& devices, std::string& json_error);
   bool distinct_devices(const database::sql::Connection_Ptr& conn,
                         const database::sql::Select_SQL& select, std::vector<std::string>& found);
 };

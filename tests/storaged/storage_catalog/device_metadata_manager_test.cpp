@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <thread>
 
+#include "platform/job/job_manager.h"
+#include "platform/rpc/host_manager.h"
 #include "platform/sql/cursor.h"
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/metadata.h"
+#include "storaged/storage_catalog/storage_catalog_manager.h"
 #include "tests/support/catalog_fixture.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
@@ -277,5 +282,92 @@ TEST_P(Device_Metadata, MalformedUuidsAreRefusedNotStored) {
 }
 
 SCAT_INSTANTIATE_ENGINES(Device_Metadata);
+
+// A storage host whose catalog (beside the device metadata) knows pool
+// kPool with devices kDev1 to kDev3.
+class Device_Metadata_By_Pool : public Device_Metadata {
+ protected:
+  void SetUp() override {
+    Device_Metadata::SetUp();
+    if (IsSkipped() || HasFatalFailure())
+      return;
+    if (GetParam() == Engine::SQLITE) {
+      database::Database db;
+      db.name("storage_catalog").type(database::Database::SQLITE).path(dir_.file("catalog.db"));
+      database::Manager::instance()->configure("storage_catalog", db);
+    }
+    Legacy_Manager::instance()->close("storage_catalog");
+    Job_Manager::configure(dir_.file("jobs"));
+    Job_Manager::close_instance();
+    Host_Manager::instance()->set_role(Host_Manager::ROLE_SERVER);
+    Storage_Catalog_Manager* catalog = Storage_Catalog_Manager::instance();
+    catalog->init("", 0, false);
+    ASSERT_TRUE(catalog->open()) << log_.dump();
+    ASSERT_TRUE(catalog->add_pool(Object{{"uuid", kPool}, {"name", "p"}})) << log_.dump();
+    for (const char* device : {kDev1, kDev2, kDev3})
+      ASSERT_TRUE(
+          catalog->add_device(Object{{"uuid", device}, {"pool_uuid", kPool}, {"url", "/d"}}))
+          << log_.dump();
+  }
+
+  void TearDown() override {
+    if (Storage_Catalog_Manager* catalog = Storage_Catalog_Manager::instance())
+      catalog->close();
+    Storage_Catalog_Manager::close_instance();
+    Job_Manager::close_instance();
+    Job_Manager::configure("");
+    Host_Manager::instance()->reset();
+    Legacy_Manager::instance()->close("storage_catalog");
+    if (GetParam() == Engine::SQLITE)
+      database::Manager::instance()->unconfigure("storage_catalog");
+    Device_Metadata::TearDown();
+  }
+};
+
+TEST_P(Device_Metadata_By_Pool, DevicesWithFilesAreSortedAndUnique) {
+  ASSERT_TRUE(manager_->add_file(kPool, kDev3, "a/f1", nullptr, 1));
+  ASSERT_TRUE(manager_->add_file(kPool, kDev1, "a/f2", nullptr, 1));
+  ASSERT_TRUE(manager_->add_file(kPool, kDev3, "b/f3", nullptr, 1));
+  ASSERT_TRUE(manager_->add_file(kOtherPool, kDev2, "c/f4", nullptr, 1));
+  Devices devices{kDev3};
+  ASSERT_TRUE(manager_->get_devices_with_files({"a/f1", "/a/f2", "b/f3", "a", "none"}, kPool,
+                                               devices, nullptr))
+      << log_.dump();
+  EXPECT_EQ(devices, (Devices{kDev1, kDev3}));
+
+  devices.clear();
+  EXPECT_FALSE(manager_->get_devices_with_files({"a/f1"}, "", devices, nullptr));
+  EXPECT_TRUE(log_.contains(", pool is NULL or \"\":\n"));
+}
+
+TEST_P(Device_Metadata_By_Pool, CheckAsksTheCatalogForThePoolsDevices) {
+  ASSERT_TRUE(manager_->add_file(kPool, kDev2, "a/f", nullptr, 1));
+  Devices found;
+  EXPECT_EQ(manager_->check("a/f", kPool, &found, nullptr), Device_Metadata_Manager::TYPE_FILE);
+  EXPECT_EQ(found, Devices{kDev2});
+  // A pool the catalog does not know has no devices.
+  EXPECT_EQ(manager_->check("a/f", kOtherPool, nullptr, nullptr),
+            Device_Metadata_Manager::TYPE_NONE);
+}
+
+TEST_P(Device_Metadata_By_Pool, RemoveForgetsAFileOrADirectoryRow) {
+  ASSERT_TRUE(manager_->add_file(kPool, kDev1, "a/b/f", "g", 1));
+  ASSERT_TRUE(manager_->add_file(kPool, kDev2, "a/x", nullptr, 1));
+  EXPECT_FALSE(manager_->remove(kPool, "a/b/f", "other"));
+  EXPECT_TRUE(manager_->remove(kPool, "/a/b/f", "g")) << log_.dump();
+  EXPECT_EQ(file_rows().size(), 1u);
+  EXPECT_FALSE(manager_->remove(kPool, "a/b/f", nullptr));
+
+  // "a" is a directory on both devices; the rows below it stay.
+  EXPECT_TRUE(manager_->remove(kPool, "a", nullptr));
+  Value dirs = dir_rows();
+  std::multiset<std::string> paths;
+  for (const Value& d : dirs)
+    paths.insert(d["path"].get<std::string>());
+  EXPECT_EQ(paths, (std::multiset<std::string>{".", ".", "a/b"}));
+  EXPECT_EQ(file_rows().size(), 1u);
+}
+
+SCAT_INSTANTIATE_ENGINES(Device_Metadata_By_Pool);
 
 }  // namespace
