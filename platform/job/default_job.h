@@ -91,6 +91,8 @@ class Controllable_Job_T : public Default_Job_T<Executor> {
       Job::intrusive_remove_ref(this);
       return -1;
     }
+    // Kept at once, so a stop right after the start reaches the thread.
+    this->set_job_thread(id);
     return 0;
   }
 

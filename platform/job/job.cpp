@@ -26,8 +26,12 @@ void Job::begin_run() {
 }
 
 void Job::set_job_thread() {
+  set_job_thread(ACE_OS::thr_self());
+}
+
+void Job::set_job_thread(ACE_thread_t id) {
   std::lock_guard<std::mutex> guard(lock_);
-  job_thread_ = ACE_OS::thr_self();
+  job_thread_ = id;
 }
 
 ACE_thread_t Job::job_thread() const {

@@ -37,8 +37,9 @@ class Job {
 
   // A run is about to start: wait_complete waits for its end.
   void begin_run();
-  // Marks the calling thread as the one running this job.
+  // Marks the calling thread (or thread `id`) as the one running this job.
   void set_job_thread();
+  void set_job_thread(ACE_thread_t id);
   ACE_thread_t job_thread() const;
   // Ends the current run: whoever waits in wait_complete wakes.
   void complete();

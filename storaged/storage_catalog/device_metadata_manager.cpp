@@ -8,7 +8,9 @@
 // directory twice (tests check both).
 #include "storaged/storage_catalog/device_metadata_manager.h"
 
+#include <atomic>
 #include <cerrno>
+#include <mutex>
 
 #include "platform/runtime/log.h"
 #include "platform/sql/cursor.h"
@@ -24,6 +26,14 @@ using database::sql::Select_SQL;
 using database::sql::Update_SQL;
 
 namespace {
+
+using Singleton = ACE_Unmanaged_Singleton<Device_Metadata_Manager, ACE_Null_Mutex>;
+
+// ACE serialises nothing for a singleton over ACE_Null_Mutex: without this
+// lock two threads using the manager first could each make one, and their
+// additions would no longer share one lock.
+std::mutex singleton_lock;
+std::atomic<Device_Metadata_Manager*> current_manager{nullptr};
 
 const char kDatabase[] = "device_metadata";
 const char kFileTable[] = "device_metadata_file";
@@ -70,15 +80,27 @@ Device_Metadata_Manager::Device_Metadata_Manager() {
 }
 
 Device_Metadata_Manager* Device_Metadata_Manager::instance() {
-  Device_Metadata_Manager* manager =
-      ACE_Unmanaged_Singleton<Device_Metadata_Manager, ACE_Null_Mutex>::instance();
-  if (manager == nullptr)
+  Device_Metadata_Manager* manager = current_manager.load(std::memory_order_acquire);
+  if (manager != nullptr)
+    return manager;
+  std::lock_guard<std::mutex> guard(singleton_lock);
+  try {
+    manager = Singleton::instance();
+  } catch (const std::exception&) {
+    manager = nullptr;
+  }
+  if (manager == nullptr) {
     errno = ENOMEM;
+    return nullptr;
+  }
+  current_manager.store(manager, std::memory_order_release);
   return manager;
 }
 
 void Device_Metadata_Manager::close_instance() {
-  ACE_Unmanaged_Singleton<Device_Metadata_Manager, ACE_Null_Mutex>::close();
+  std::lock_guard<std::mutex> guard(singleton_lock);
+  current_manager.store(nullptr, std::memory_order_release);
+  Singleton::close();
 }
 
 Connection_Ptr Device_Metadata_Manager::connection() {

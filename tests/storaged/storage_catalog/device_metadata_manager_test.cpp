@@ -236,18 +236,23 @@ TEST_P(Device_Metadata, CheckTellsDirectoriesFromFilesOnTheGivenDevices) {
 }
 
 TEST_P(Device_Metadata, ConcurrentAdditionsRecordEachDirectoryOnce) {
+  // The threads also race to make the manager.
+  Device_Metadata_Manager::close_instance();
+  std::vector<Device_Metadata_Manager*> seen(8);
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([this, t] {
+    threads.emplace_back([&seen, t] {
+      seen[t] = Device_Metadata_Manager::instance();
       for (int i = 0; i < 6; ++i) {
         std::string path =
             "shared/d" + std::to_string(i % 3) + "/t" + std::to_string(t) + "-" + std::to_string(i);
-        EXPECT_TRUE(manager_->add_file(kPool, kDev1, path.c_str(), nullptr, 1));
+        EXPECT_TRUE(seen[t]->add_file(kPool, kDev1, path.c_str(), nullptr, 1));
       }
     });
   }
   for (std::thread& t : threads)
     t.join();
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), seen[0]), 8);
   EXPECT_EQ(file_rows().size(), 48u);
   Value dirs = dir_rows();
   std::set<std::string> unique;
