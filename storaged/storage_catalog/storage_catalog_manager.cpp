@@ -141,6 +141,8 @@ bool Storage_Catalog_Manager::open() {
   ACE_Time_Value period(kUsageTimerSeconds);
   if (reactor == nullptr || reactor->schedule_timer(this, kUsageTimerAct, period, period) < 0)
     LOG_ERROR("Failed to schedule sync usage timer.");
+  // A job that cannot be registered now is tried again at the next open.
+  check_jobs();
   return true;
 }
 

@@ -183,6 +183,16 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // How many replication relations target the pool; -1 when unknown.
   int get_quoted(const std::string& pool_uuid);
 
+  // --- Jobs.
+
+  // Makes sure this storage host has the daily consistency check job; the
+  // daemon's host and agents need none (true). False, logged, when the job
+  // cannot be registered.
+  bool check_jobs();
+  // Registers the job's definition. False when it cannot be allocated
+  // (errno ENOMEM) or the job framework refuses it.
+  bool add_consistency_check_job();
+
   // --- Usage report.
 
   // Reactor timer: act 1 queues sync_usages on a worker; always 0.
@@ -190,6 +200,12 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // Reports changed pool usage figures to the daemon. Not built yet: it
   // sends nothing and returns false.
   bool sync_usages();
+
+  // What init recorded.
+  const std::string& host() const { return host_; }
+  std::uint16_t port() const { return port_; }
+  bool ssl() const { return ssl_; }
+  bool on_agent() const { return on_agent_; }
 
   int usage_resync_interval() const { return usage_resync_interval_; }
   void set_usage_resync_interval(int seconds) { usage_resync_interval_ = seconds; }
