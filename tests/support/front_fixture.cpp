@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/job/job_manager.h"
 #include "platform/queue/queue_manager.h"
 #include "platform/rpc/http_options.h"
 #include "platform/rpc/json_rpc.h"
@@ -14,6 +15,7 @@ const char Front_Test::kAccessKey[] = "test-access-key";
 
 void Front_Test::SetUp() {
   Queue_Manager::instance()->set_directory(dir_.file("queue"));
+  Job_Manager::configure(dir_.file("jobs"));
   Host_Manager* host = Host_Manager::instance();
   host->reset();
   host->set_uuid(kHostUuid);
@@ -30,6 +32,7 @@ void Front_Test::TearDown() {
   if (!schema_.empty())
     test_mariadb::drop_schema(schema_);
   Queue_Manager::instance()->close_all();
+  Job_Manager::close_instance();
   Host_Manager::instance()->reset();
   HTTP_Options::instance()->reset();
   Global_JSON_RPC_Channel::reset();
