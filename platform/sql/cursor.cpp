@@ -86,15 +86,18 @@ bool Legacy_Cursor::start() {
     error_ = conn_->error();
     return false;
   }
+  return advance();
+}
+
+bool Legacy_Cursor::advance() {
   int rc = statement_->step();
-  if (rc < 0) {
-    error_ = statement_->error();
-    LOG_ERROR("Query failed: %s [%s]", error_.c_str(), sql_.str(conn_->dialect()).c_str());
-    return false;
-  }
   on_row_ = rc == 1;
   eof_ = !on_row_;
-  return true;
+  if (rc >= 0)
+    return true;
+  error_ = statement_->error();
+  LOG_ERROR("Query failed: %s [%s]", error_.c_str(), sql_.str(conn_->dialect()).c_str());
+  return false;
 }
 
 Value Legacy_Cursor::row_object() {
@@ -117,15 +120,9 @@ bool Legacy_Cursor::fetch(Value& out) {
   Array rows;
   while (on_row_) {
     rows.push_back(row_object());
-    int rc = statement_->step();
-    if (rc < 0) {
-      error_ = statement_->error();
-      LOG_ERROR("Query failed: %s [%s]", error_.c_str(), sql_.str(conn_->dialect()).c_str());
+    if (!advance())
       return false;
-    }
-    on_row_ = rc == 1;
   }
-  eof_ = true;
   out = Value(std::move(rows));
   return true;
 }
@@ -144,11 +141,7 @@ bool Legacy_Cursor::next_column(Binding_Value& value, std::string& name) {
   if (mode_ == STREAM && column_ >= statement_->column_count()) {
     // The row is used up: stand on the next one.
     column_ = 0;
-    int rc = statement_->step();
-    if (rc < 0)
-      error_ = statement_->error();
-    on_row_ = rc == 1;
-    eof_ = !on_row_;
+    advance();
   }
   return true;
 }

@@ -80,6 +80,8 @@ class Legacy_Cursor {
 
  private:
   bool start();
+  // Steps to the next row; false (logged) on error.
+  bool advance();
   bool next_column(Binding_Value& value, std::string& name);
   Value row_object();
 

@@ -121,6 +121,24 @@ bool SQL::bind_uuid(const std::string& name, const std::string& hex) {
   return true;
 }
 
+bool SQL::uuid_value(const std::string& column, const std::string& hex, Binding_Value& out) {
+  if (Binding_Value::uuid(hex, out))
+    return true;
+  invalidate("'" + column + "' is not a uuid");
+  return false;
+}
+
+int SQL::member_value(const Object& record, const std::string& key, int kind, Binding_Value& out) {
+  auto it = record.find(key);
+  if (it == record.end())
+    return 0;
+  std::string reason;
+  if (member_to_binding(it->second, kind, key, out, reason))
+    return 1;
+  invalidate(reason);
+  return -1;
+}
+
 void SQL::invalidate(const std::string& reason) {
   if (invalid_reason_.empty())
     invalid_reason_ = reason;
@@ -561,26 +579,18 @@ Insert_SQL& Insert_SQL::value(const std::string& column, const Binding_Value& va
 
 bool Insert_SQL::value_uuid(const std::string& column, const std::string& hex) {
   Binding_Value v;
-  if (!Binding_Value::uuid(hex, v)) {
-    invalidate("'" + column + "' is not a uuid");
+  if (!uuid_value(column, hex, v))
     return false;
-  }
   value(column, v);
   return true;
 }
 
 bool Insert_SQL::value_key(const Object& record, const std::string& key, int kind) {
-  auto it = record.find(key);
-  if (it == record.end())
-    return true;
   Binding_Value v;
-  std::string reason;
-  if (!member_to_binding(it->second, kind, key, v, reason)) {
-    invalidate(reason);
-    return false;
-  }
-  value(key, v);
-  return true;
+  int found = member_value(record, key, kind, v);
+  if (found > 0)
+    value(key, v);
+  return found >= 0;
 }
 
 Insert_SQL& Insert_SQL::values_sql(const std::string& column, const std::string& expression) {
@@ -646,26 +656,18 @@ Update_SQL& Update_SQL::set(const std::string& column, const Binding_Value& valu
 
 bool Update_SQL::set_uuid(const std::string& column, const std::string& hex) {
   Binding_Value v;
-  if (!Binding_Value::uuid(hex, v)) {
-    invalidate("'" + column + "' is not a uuid");
+  if (!uuid_value(column, hex, v))
     return false;
-  }
   set(column, v);
   return true;
 }
 
 bool Update_SQL::set_key(const Object& record, const std::string& key, int kind) {
-  auto it = record.find(key);
-  if (it == record.end())
-    return true;
   Binding_Value v;
-  std::string reason;
-  if (!member_to_binding(it->second, kind, key, v, reason)) {
-    invalidate(reason);
-    return false;
-  }
-  set(key, v);
-  return true;
+  int found = member_value(record, key, kind, v);
+  if (found > 0)
+    set(key, v);
+  return found >= 0;
 }
 
 Update_SQL& Update_SQL::set_sql(const std::string& column, const std::string& expression) {

@@ -106,6 +106,11 @@ class SQL {
 
  protected:
   void render_bindings(Render_Context& ctx) const;
+  // The 16 bytes of `hex`; false, with the statement invalid, for other text.
+  bool uuid_value(const std::string& column, const std::string& hex, Binding_Value& out);
+  // The record member `key` as a column value: 1 found, 0 absent, -1 of the
+  // wrong type (the statement is then invalid).
+  int member_value(const Object& record, const std::string& key, int kind, Binding_Value& out);
 
   std::string text_;
   Bindings bindings_;

@@ -100,13 +100,14 @@ Connection_Ptr Sqlite_Connection::open(const Database& db) {
     return Connection_Ptr();
   }
   sqlite3_extended_result_codes(handle, 1);
+  // Before the first read: another connection may be writing the file.
+  sqlite3_busy_timeout(handle, kBusyTimeoutMs);
   Sqlite_Connection* conn = new Sqlite_Connection(db, handle);
   Connection_Ptr ptr(conn);
   // Reading the schema first fails on a file that is not a database, before
   // anything could be written to it.
   std::string sync = db.synchronous() == "NORMAL" ? "NORMAL" : "FULL";
   if (!conn->execute("SELECT COUNT(*) FROM sqlite_master;") ||
-      !conn->execute("PRAGMA busy_timeout=" + std::to_string(kBusyTimeoutMs) + ";") ||
       !conn->execute(std::string("PRAGMA journal_mode=WAL;")) ||
       !conn->execute("PRAGMA synchronous=" + sync + ";")) {
     LOG_ERROR("Failed to open SQLite file '%s': %s", db.path().c_str(), conn->error().c_str());

@@ -10,6 +10,7 @@
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/transaction.h"
 #include "storaged/storage_catalog/catalog_schema.h"
+#include "storaged/storage_catalog/storage_catalog_manager_database_impl_internal.h"
 
 using database::sql::Connection_Ptr;
 using database::sql::Legacy_Cursor;
@@ -229,35 +230,37 @@ bool Storage_Catalog_Manager_Database_Impl::create_catalog_table(const Connectio
   return true;
 }
 
-// Adds those of `columns` that `table` lacks, in one transaction.
+// Adds those of `columns` that `table` lacks, in one transaction, with the
+// ALTER statement `format` (table, column, type). A failed ALTER logs
+// `failure` when given.
 bool Storage_Catalog_Manager_Database_Impl::add_missing_columns(
-    const Connection_Ptr& conn, const std::string& table, const std::vector<std::string>& columns,
-    const std::string& type) {
-  std::set<std::string> present;
-  if (!list_columns(conn, table, present))
-    return false;
+    const Connection_Ptr& conn, const std::string& table, const std::set<std::string>& present,
+    const std::vector<std::string>& columns, const char* format, const std::string& type,
+    const char* failure) {
   database::Transaction transaction(conn);
-  if (!transaction.begin(false)) {
-    LOG_ERROR(
-        "Failed to begin transaction at "
-        "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
-        __LINE__);
+  if (!scat_db::begin_transaction(transaction, __LINE__))
     return false;
-  }
   for (const std::string& column : columns) {
     if (present.count(column) != 0)
       continue;
-    if (!conn->execute("ALTER TABLE `" + table + "` ADD COLUMN " + column + " " + type + ";"))
+    char alter[256];
+    std::snprintf(alter, sizeof alter, format, table.c_str(), column.c_str(), type.c_str());
+    if (!conn->execute(std::string(alter))) {
+      if (failure != nullptr)
+        LOG_ERROR("%s", failure);
       return false;
+    }
   }
-  if (!transaction.commit()) {
-    LOG_ERROR(
-        "Failed to commit transaction at "
-        "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
-        __LINE__);
-    return false;
-  }
-  return true;
+  return scat_db::commit_transaction(transaction, __LINE__);
+}
+
+bool Storage_Catalog_Manager_Database_Impl::add_columns_if_missing(
+    const Connection_Ptr& conn, const std::string& table, const std::vector<std::string>& columns,
+    const std::string& type) {
+  std::set<std::string> present;
+  return list_columns(conn, table, present) &&
+         add_missing_columns(conn, table, present, columns, "ALTER TABLE `%s` ADD COLUMN %s %s;",
+                             type, nullptr);
 }
 
 bool Storage_Catalog_Manager_Database_Impl::upgrade_common_tables(const Connection_Ptr& conn) {
@@ -273,9 +276,9 @@ bool Storage_Catalog_Manager_Database_Impl::upgrade_common_tables(const Connecti
     return false;
   // Each column is added only when missing: a database may hold one of a
   // pair from an interrupted or partial upgrade.
-  if (!found &&
-      !add_missing_columns(conn, "storage_catalog_merge_backup_job",
-                           {"minor_resource_id", "synthesizer_version"}, "varchar(256) default ''"))
+  if (!found && !add_columns_if_missing(conn, "storage_catalog_merge_backup_job",
+                                        {"minor_resource_id", "synthesizer_version"},
+                                        "varchar(256) default ''"))
     return false;
   found = false;
   if (!has_row(
@@ -286,8 +289,8 @@ bool Storage_Catalog_Manager_Database_Impl::upgrade_common_tables(const Connecti
                   "AND type='table' AND sql LIKE '%storage_size%';",
           found))
     return false;
-  if (!found && !add_missing_columns(conn, "storage_catalog_pool_replicate_job",
-                                     {"size", "storage_size"}, "bigint"))
+  if (!found && !add_columns_if_missing(conn, "storage_catalog_pool_replicate_job",
+                                        {"size", "storage_size"}, "bigint"))
     return false;
   return true;
 }
@@ -300,32 +303,11 @@ bool Storage_Catalog_Manager_Database_Impl::upgrade_catalog_table(const Connecti
     std::set<std::string> columns;
     if (!list_columns(conn, pool_uuid, columns))
       return false;
-    if (columns.count("minor_resource_id") == 0) {
-      database::Transaction transaction(conn);
-      if (!transaction.begin(false)) {
-        LOG_ERROR(
-            "Failed to begin transaction at "
-            "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
-            __LINE__);
-        return false;
-      }
-      for (const char* column : {"minor_resource_id", "minor_resource_name"}) {
-        if (columns.count(column) != 0)
-          continue;
-        if (!conn->execute("alter table `" + pool_uuid + "` add column " + column +
-                           " varchar(256);")) {
-          LOG_ERROR("Failed to add minor_resource_id column");
-          return false;
-        }
-      }
-      if (!transaction.commit()) {
-        LOG_ERROR(
-            "Failed to commit transaction at "
-            "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
-            __LINE__);
-        return false;
-      }
-    }
+    if (columns.count("minor_resource_id") == 0 &&
+        !add_missing_columns(conn, pool_uuid, columns, {"minor_resource_id", "minor_resource_name"},
+                             "alter table `%s` add column %s %s;", "varchar(256)",
+                             "Failed to add minor_resource_id column"))
+      return false;
     if (columns.count("uid") == 0 &&
         !conn->execute("alter table `" + pool_uuid + "` add column uid binary(16);")) {
       LOG_ERROR("Failed to add uid column");

@@ -1,0 +1,280 @@
+// Keeping the front in step with the backup daemon: an agent's local pools,
+// the once-per-process pool state report, and the revocation of a
+// deduplication pool's master role.
+#include "storaged/storage_catalog/storage_catalog_manager.h"
+
+#include <exception>
+
+#include "platform/rpc/host_manager.h"
+#include "platform/rpc/http_request.h"
+#include "platform/rpc/http_session.h"
+#include "platform/rpc/json_restful_client.h"
+#include "platform/runtime/log.h"
+#include "platform/sql/cursor.h"
+#include "platform/sql/transaction.h"
+#include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
+
+using database::sql::Delete_SQL;
+using database::sql::Legacy_Cursor;
+using database::sql::Update_SQL;
+
+namespace {
+
+const char kStoragesPath[] = "/kx/r/v2/storages";
+const char kPoolsSyncPath[] = "/kx/r/v2/storage/pools/sync";
+const char kPoolTable[] = "storage_catalog_storage_pool";
+const char kDeviceTable[] = "storage_catalog_device";
+const char kReplicateTable[] = "storage_catalog_storage_pool_replicate";
+
+// Adds this host's entry of one pool row of the storages reply to `pools`.
+// Rows without a pool uuid are skipped; a row without the attachment
+// members raises JSON_Error.
+void add_local_pool(const Value& row, const std::string& host_key, Object& pools) {
+  if (!row.is_object())
+    return;
+  const Object& pool = row.get_ref<const Object&>();
+  const std::string* pool_uuid = object_get_str(pool, "pool_uuid");
+  if (pool_uuid == nullptr || pool_uuid->empty())
+    return;
+  const Object& attrs = object_get_object_or_throw(pool, "extended_attrs");
+  const Object& hosts = object_get_object_or_throw(attrs, "attached_hosts");
+  auto entry = hosts.find(host_key);
+  if (entry != hosts.end())
+    pools[*pool_uuid] = entry->second;
+}
+
+}  // namespace
+
+bool Storage_Catalog_Manager::get_local_pools(Object& pools) {
+  try {
+    return fetch_local_pools(pools);
+  } catch (const std::exception& e) {
+    LOG_ERROR("Failed to get local pools: %s", e.what());
+    return false;
+  }
+}
+
+bool Storage_Catalog_Manager::fetch_local_pools(Object& pools) {
+  Host_Manager* host_manager = Host_Manager::instance();
+  if (!on_agent_ || host_.empty() || port_ == 0 || host_manager->access_key_size() == 0)
+    return false;
+  JSON_HTTP_Session session(
+      HTTP_Session_Factory::create(host_, port_, ssl_, nullptr, 3, nullptr, false, 120, 120, 0, 0),
+      5, 300);
+  if (!session.usable()) {
+    LOG_ERROR("Failed to create json http session.");
+    return false;
+  }
+  session.retries(1);
+  HTTP_Request request(HTTP_METHOD_GET, kStoragesPath);
+  request.query_string().append("scope", "authorized_or_account").append("scheme", "file");
+  request.headers().set(HTTP_HEADER_ACCESS_KEY, host_manager->access_key());
+
+  HTTP_Response response;
+  Value reply;
+  if (!session.get(request, response, reply) || response.status() != 200) {
+    LOG_ERROR("Failed to get storages info from backupd.");
+    return false;
+  }
+  if (!reply.is_object() || object_get_array(reply.get_ref<const Object&>(), "rows") == nullptr) {
+    LOG_ERROR("Failed to read storages info from backupd: no \"rows\" array.");
+    return false;
+  }
+  for (const Value& row : *object_get_array(reply.get_ref<const Object&>(), "rows")) {
+    try {
+      add_local_pool(row, host_key_, pools);
+    } catch (const std::exception& e) {
+      // One malformed row must not hide the host's other pools.
+      LOG_ERROR("Failed to read local pool of storages info: %s", e.what());
+    }
+  }
+  return true;
+}
+
+bool Storage_Catalog_Manager::sync_pools_state() {
+  if (pools_state_synced_)
+    return true;
+  try {
+    Array pools;
+    if (!query_pool(Object(), 0, -1, pools, nullptr)) {
+      LOG_ERROR("Failed to query pools to sync");
+      return false;
+    }
+    if (pools.empty()) {
+      pools_state_synced_ = true;
+      return true;
+    }
+    std::string host_uuid = Host_Manager::instance()->uuid();
+    Array body;
+    for (const Value& row : pools) {
+      if (!row.is_object())
+        continue;
+      const std::string* uuid = object_get_str(row.get_ref<const Object&>(), "uuid");
+      const std::string* state = object_get_str(row.get_ref<const Object&>(), "state");
+      if (uuid == nullptr || state == nullptr || is_replicate_pool_i(*uuid))
+        continue;
+      body.push_back(Object{{"pool_uuid", *uuid}, {"state", *state}, {"host_uuid", host_uuid}});
+    }
+    Value reply;
+    if (!post_pools_state(body, reply)) {
+      LOG_ERROR("Failed to get data from 'POST /kx/r/v2/storage/pools/sync'.");
+      return false;
+    }
+    pools_state_synced_ = true;
+    mark_deleted_pools(reply);
+    return true;
+  } catch (const std::exception& e) {
+    LOG_ERROR("Failed to sync pools state: %s", e.what());
+    return false;
+  }
+}
+
+bool Storage_Catalog_Manager::post_pools_state(const Array& body, Value& reply) {
+  HTTP_Request request(HTTP_METHOD_POST, kPoolsSyncPath);
+  HTTP_Response response;
+  bool posted;
+  if (on_agent_) {
+    Upstream_JSON_RESTful_Client client;
+    posted = client.post(request, body, response, reply);
+  } else {
+    Common_JSON_RESTful_Client client(host_, port_, ssl_, on_backupd_, false);
+    posted = client.post(request, body, response, reply);
+  }
+  return posted && response.status() == 200;
+}
+
+void Storage_Catalog_Manager::mark_deleted_pools(const Value& reply) {
+  if (!reply.is_array())
+    return;
+  for (const Value& element : reply) {
+    if (!element.is_object())
+      continue;
+    const std::string* uuid = object_get_str(element.get_ref<const Object&>(), "pool_uuid");
+    const std::string* state = object_get_str(element.get_ref<const Object&>(), "state");
+    if (uuid != nullptr && state != nullptr && *state == "deleted")
+      update_pool(*uuid, Object{{"state", "deleting"}});
+  }
+}
+
+bool Storage_Catalog_Manager::is_replicate_pool_i(const std::string& pool_uuid) {
+  Impl_Ptr impl = find_impl(pool_uuid, false);
+  if (!impl)
+    return false;
+  Select_SQL select;
+  select.table(kPoolTable).select("on_host");
+  if (!select.where().and_filter()->add_key_uuid_eq_item("uuid", pool_uuid))
+    return false;
+  Array rows;
+  if (!impl->query(select, rows, nullptr) || rows.empty() || !rows.front().is_object())
+    return false;
+  const Value* on_host = nullptr;
+  const Object& row = rows.front().get_ref<const Object&>();
+  auto it = row.find("on_host");
+  if (it != row.end())
+    on_host = &it->second;
+  return on_host != nullptr && on_host->is_number_integer() && on_host->get<long long>() == 0;
+}
+
+bool Storage_Catalog_Manager::revoke_dedup_master(const std::string& pool_uuid) {
+  try {
+    return revoke_dedup_master_i(pool_uuid);
+  } catch (const std::exception& e) {
+    LOG_ERROR("Failed to revoke dedup master from '%s': %s", pool_uuid.c_str(), e.what());
+    return false;
+  }
+}
+
+bool Storage_Catalog_Manager::revoke_dedup_master_i(const std::string& pool_uuid) {
+  // The pool uuid names a table below: nothing else may reach that place.
+  if (!Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(pool_uuid)) {
+    LOG_ERROR("Failed to revoke dedup master: '%s' is not a pool uuid.", pool_uuid.c_str());
+    return false;
+  }
+  Connection_Ptr conn = get_connection(pool_uuid);
+  if (!conn) {
+    LOG_ERROR("Failed to connect to storage catalog database.");
+    return false;
+  }
+
+  std::vector<std::string> replicates;
+  {
+    Select_SQL select;
+    select.table(kReplicateTable).select("LOWER(HEX(uuid))");
+    select.where().and_filter()->add_sql("source_uuid=:source_uuid");
+    select.bind_uuid("source_uuid", pool_uuid);
+    Legacy_Cursor cursor(conn, select, Legacy_Cursor::STREAM, 0);
+    if (!cursor.fetch()) {
+      // Without the relations nothing below may be deleted.
+      LOG_ERROR("Failed to query replicates of pool '%s'.", pool_uuid.c_str());
+      return false;
+    }
+    while (!cursor.eof()) {
+      std::string uuid;
+      if (!(cursor >> uuid))
+        break;
+      replicates.push_back(uuid);
+    }
+  }
+  for (const std::string& uuid : replicates)
+    remove_replicate(uuid);
+
+  Delete_SQL catalogs;
+  catalogs.table(pool_uuid);
+  if (!conn->execute(catalogs))
+    LOG_ERROR("Failed to remove all catalogs while revoking dedup master from '%s'.",
+              pool_uuid.c_str());
+
+  int quoted = get_quoted(pool_uuid);
+  if (quoted >= 1) {
+    Update_SQL update;
+    update.table(kPoolTable).set("quoted", quoted);
+    update.where().and_filter()->add_sql("uuid=:uuid");
+    update.bind_uuid("uuid", pool_uuid);
+    return conn->execute(update);
+  }
+  return remove_pool_records(conn, pool_uuid);
+}
+
+bool Storage_Catalog_Manager::remove_pool_records(const Connection_Ptr& conn,
+                                                  const std::string& pool_uuid) {
+  database::Transaction transaction(conn);
+  if (!transaction.begin(false)) {
+    LOG_ERROR("Failed to begin transaction at storaged/storage_catalog/storage_catalog_manager:%d",
+              __LINE__);
+    return false;
+  }
+  Delete_SQL pool;
+  pool.table(kPoolTable);
+  pool.where().and_filter()->add_sql("uuid=:uuid");
+  pool.bind_uuid("uuid", pool_uuid);
+  if (!conn->execute(pool))
+    return false;
+  Delete_SQL devices;
+  devices.table(kDeviceTable);
+  devices.where().and_filter()->add_sql("pool_uuid=:pool_uuid");
+  devices.bind_uuid("pool_uuid", pool_uuid);
+  if (!conn->execute(devices))
+    return false;
+  if (!transaction.commit()) {
+    LOG_ERROR("Failed to commit transaction at storaged/storage_catalog/storage_catalog_manager:%d",
+              __LINE__);
+    return false;
+  }
+  return true;
+}
+
+int Storage_Catalog_Manager::get_quoted(const std::string& pool_uuid) {
+  Connection_Ptr conn = get_connection(pool_uuid);
+  if (!conn)
+    return -1;
+  Select_SQL select;
+  select.table(kReplicateTable).select("COUNT(*)");
+  select.where().and_filter()->add_sql("target_uuid=:uuid");
+  if (!select.bind_uuid("uuid", pool_uuid))
+    return -1;
+  Legacy_Cursor cursor(conn, select, Legacy_Cursor::SCALAR, 0);
+  int count = 0;
+  if (!cursor.fetch() || !(cursor >> count))
+    return -1;
+  return count;
+}

@@ -1,0 +1,157 @@
+#include "storaged/storage_catalog/storage_catalog_service.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include <ace/ARGV.h>
+#include <ace/Service_Config.h>
+
+#include "platform/job/job_manager.h"
+#include "platform/rpc/host_manager.h"
+#include "platform/sql/legacy_manager.h"
+#include "platform/sql/metadata.h"
+#include "storaged/storage_catalog/storage_catalog_manager.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const char kPool[] = "11111111111111111111111111111111";
+
+TEST(Service_Options, NumbersAreReadUpToTheFirstOtherCharacter) {
+  EXPECT_EQ(Storage_Catalog_Service::parse_port("8080"), 8080);
+  EXPECT_EQ(Storage_Catalog_Service::parse_port("+80x1"), 80);
+  EXPECT_EQ(Storage_Catalog_Service::parse_port("-80"), 0);
+  EXPECT_EQ(Storage_Catalog_Service::parse_port("abc"), 0);
+  EXPECT_EQ(Storage_Catalog_Service::parse_port("99999999999999999999999"), 65535);
+  EXPECT_EQ(Storage_Catalog_Service::parse_seconds("3600s"), 3600);
+  EXPECT_EQ(Storage_Catalog_Service::parse_seconds("-5"), -5);
+  EXPECT_EQ(Storage_Catalog_Service::parse_seconds("+7"), 7);
+  EXPECT_EQ(Storage_Catalog_Service::parse_seconds(""), 0);
+  EXPECT_EQ(Storage_Catalog_Service::parse_seconds("99999999999"), INT_MAX);
+  EXPECT_EQ(Storage_Catalog_Service::parse_seconds("-99999999999"), INT_MIN);
+}
+
+// A storage host whose catalog and jobs live in a fresh folder.
+class Catalog_Service : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    configure_catalog(dir_.file("catalog.db"));
+    Job_Manager::configure(dir_.file("jobs"));
+    Job_Manager::close_instance();
+    Host_Manager::instance()->set_role(Host_Manager::ROLE_SERVER);
+    Host_Manager::instance()->set_uuid("0123456789abcdef0123456789abcdef");
+  }
+
+  void TearDown() override {
+    ACE_Service_Config::remove(ACE_TEXT("Storage_Catalog_Service"));
+    Storage_Catalog_Manager::close_instance();
+    Job_Manager::close_instance();
+    Job_Manager::configure("");
+    Host_Manager::instance()->reset();
+    database::sql::Legacy_Manager::instance()->close("storage_catalog");
+    database::Manager::instance()->unconfigure("storage_catalog");
+  }
+
+  static void configure_catalog(const std::string& file) {
+    database::Database db;
+    db.name("storage_catalog").type(database::Database::SQLITE).path(file);
+    database::Manager::instance()->configure("storage_catalog", db);
+    database::sql::Legacy_Manager::instance()->close("storage_catalog");
+  }
+
+  // init with `options` on a service of our own, then fini.
+  int run(const char* options) {
+    Storage_Catalog_Service service;
+    ACE_ARGV argv(ACE_TEXT(options));
+    int result = service.init(argv.argc(), argv.argv());
+    Storage_Catalog_Manager* manager = Storage_Catalog_Manager::instance();
+    host_ = manager->host();
+    port_ = manager->port();
+    ssl_ = manager->ssl();
+    resync_ = manager->usage_resync_interval();
+    opened_ = static_cast<bool>(manager->get_connection(kPool));
+    EXPECT_EQ(service.fini(), 0);
+    return result;
+  }
+
+  Temp_Dir dir_;
+  Log_Capture log_;
+  std::string host_;
+  int port_ = -1;
+  bool ssl_ = false;
+  int resync_ = 0;
+  bool opened_ = false;
+};
+
+TEST_F(Catalog_Service, LoadsFromADirectiveWithItsOptions) {
+  std::string directive = std::string("dynamic Storage_Catalog_Service Service_Object * ") +
+                          SCAT_LIBRARY_PATH +
+                          ":_make_Storage_Catalog_Service() \"-h 127.0.0.1 -p 8080 -r 3600\"";
+  ASSERT_EQ(ACE_Service_Config::process_directive(ACE_TEXT(directive.c_str())), 0) << log_.dump();
+  Storage_Catalog_Manager* manager = Storage_Catalog_Manager::instance();
+  EXPECT_EQ(manager->host(), "127.0.0.1");
+  EXPECT_EQ(manager->port(), 8080);
+  EXPECT_FALSE(manager->ssl());
+  EXPECT_EQ(manager->usage_resync_interval(), 3600);
+  // A storage host opens its catalog and registers the consistency check.
+  EXPECT_TRUE(manager->get_connection(kPool));
+  EXPECT_EQ(Job_Manager::instance()->jobs().size(), 1u);
+
+  // fini destroys the manager: the next one starts from scratch.
+  ASSERT_EQ(ACE_Service_Config::remove(ACE_TEXT("Storage_Catalog_Service")), 0);
+  manager = Storage_Catalog_Manager::instance();
+  EXPECT_EQ(manager->host(), "");
+  EXPECT_EQ(manager->usage_resync_interval(), 86400);
+}
+
+TEST_F(Catalog_Service, ResyncIntervalOfZeroOrLessMeansADay) {
+  ASSERT_EQ(run("-r 0"), 0);
+  EXPECT_EQ(resync_, 86400);
+  ASSERT_EQ(run("-r -5"), 0);
+  EXPECT_EQ(resync_, 86400);
+  ASSERT_EQ(run("-r -99999999999"), 0);
+  EXPECT_EQ(resync_, 86400);
+  ASSERT_EQ(run("-s -h daemon.example -p 443"), 0);
+  EXPECT_EQ(resync_, 86400);
+  EXPECT_TRUE(ssl_);
+  EXPECT_EQ(host_, "daemon.example");
+  EXPECT_EQ(port_, 443);
+  EXPECT_TRUE(opened_);
+}
+
+TEST_F(Catalog_Service, UnknownOptionsAreLoggedAndSkipped) {
+  ASSERT_EQ(run("-x -p 81 -r"), 0);
+  EXPECT_TRUE(log_.has("Unknown Storage_Catalog_Service option: 'x'.")) << log_.dump();
+  EXPECT_EQ(port_, 81);
+  // -r without its number is reported too.
+  EXPECT_EQ(log_.count("Unknown Storage_Catalog_Service option:"), 2);
+}
+
+TEST_F(Catalog_Service, AgentHostIsNotOpened) {
+  Host_Manager::instance()->set_role(Host_Manager::ROLE_AGENT);
+  ASSERT_EQ(run("-h 127.0.0.1 -p 1"), 0);
+  EXPECT_EQ(port_, 1);
+  EXPECT_FALSE(opened_);
+  EXPECT_TRUE(log_.has("Local pool has not been synchronized."));
+  EXPECT_TRUE(Job_Manager::instance()->jobs().empty());
+}
+
+TEST_F(Catalog_Service, JobIsRegisteredOnceOverRestarts) {
+  ASSERT_EQ(run(""), 0);
+  Job_Manager::close_instance();
+  ASSERT_EQ(run("-r 60"), 0);
+  ASSERT_EQ(Job_Manager::instance()->jobs().size(), 1u);
+  EXPECT_EQ(Job_Manager::instance()->jobs()[0]->definition()->agent(), "storage.catalog.all");
+}
+
+TEST_F(Catalog_Service, CatalogThatCannotOpenFailsInit) {
+  write_file(dir_.file("blocker"), "a file, not a folder");
+  configure_catalog(dir_.file("blocker/catalog.db"));
+  EXPECT_EQ(run("-p 1"), -1);
+  EXPECT_TRUE(log_.has("Failed to open storage catalog manager.")) << log_.dump();
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#include "tests/support/front_fixture.h"
+
+#include <sys/stat.h>
+
+#include "platform/job/job_manager.h"
+#include "platform/queue/queue_manager.h"
+#include "platform/rpc/http_options.h"
+#include "platform/rpc/json_rpc.h"
+#include "platform/sql/legacy_manager.h"
+#include "platform/sql/metadata.h"
+#include "tests/support/test_mariadb.h"
+
+const char Front_Test::kHostUuid[] = "0123456789abcdef0123456789abcdef";
+const char Front_Test::kAccessKey[] = "test-access-key";
+
+void Front_Test::SetUp() {
+  Queue_Manager::instance()->set_directory(dir_.file("queue"));
+  Job_Manager::configure(dir_.file("jobs"));
+  Host_Manager* host = Host_Manager::instance();
+  host->reset();
+  host->set_uuid(kHostUuid);
+  host->set_access_key(kAccessKey);
+  Global_JSON_RPC_Channel::set(nullptr);
+  front_ = Storage_Catalog_Manager::instance();
+  ASSERT_NE(front_, nullptr);
+}
+
+void Front_Test::TearDown() {
+  Storage_Catalog_Manager::close_instance();
+  database::sql::Legacy_Manager::instance()->close("storage_catalog");
+  database::Manager::instance()->unconfigure("storage_catalog");
+  if (!schema_.empty())
+    test_mariadb::drop_schema(schema_);
+  Queue_Manager::instance()->close_all();
+  Job_Manager::close_instance();
+  Host_Manager::instance()->reset();
+  HTTP_Options::instance()->reset();
+  Global_JSON_RPC_Channel::reset();
+}
+
+void Front_Test::open_server(Engine engine) {
+  Host_Manager::instance()->set_role(Host_Manager::ROLE_SERVER);
+  if (engine == Engine::MARIADB) {
+    if (!test_mariadb::configured())
+      GTEST_SKIP() << "no MariaDB server configured";
+    ASSERT_TRUE(test_mariadb::create_schema(schema_)) << log_.dump();
+  } else {
+    database::Database db;
+    db.name("storage_catalog").type(database::Database::SQLITE).path(dir_.file("shared.db"));
+    database::Manager::instance()->configure("storage_catalog", db);
+  }
+  front_->init(daemon_.host(), daemon_.port(), false);
+  ASSERT_TRUE(front_->open()) << log_.dump();
+}
+
+void Front_Test::init_agent() {
+  Host_Manager::instance()->set_role(Host_Manager::ROLE_AGENT);
+  auto channel = std::make_shared<JSON_RPC_Channel>();
+  channel->host = daemon_.host();
+  channel->port = daemon_.port();
+  Global_JSON_RPC_Channel::set(channel);
+  front_->init(daemon_.host(), daemon_.port(), false);
+}
+
+void Front_Test::open_agent(const std::map<std::string, Value>& pools) {
+  daemon_.reply("GET", "/kx/r/v2/storages", 200, storages_reply(pools));
+  init_agent();
+  ASSERT_TRUE(front_->open()) << log_.dump();
+}
+
+std::string Front_Test::local_dir(const std::string& pool_uuid) {
+  std::string dir = Storage_Catalog_Manager::gen_local_pool_path(pool_uuid, dir_.path(), true);
+  struct stat st;
+  EXPECT_EQ(::stat(dir.c_str(), &st), 0) << dir;
+  return dir;
+}
+
+std::string Front_Test::storages_reply(const std::map<std::string, Value>& pools) {
+  Array rows;
+  for (const auto& pool : pools) {
+    Object hosts{{kHostUuid, pool.second}};
+    Object attrs{{"attached_hosts", hosts}};
+    rows.push_back(Object{{"pool_uuid", pool.first}, {"extended_attrs", attrs}});
+  }
+  return JSON_Dump(Object{{"rows", rows}, {"total", static_cast<long long>(rows.size())}});
+}
+
+Object Front_Test::pool_record(const std::string& uuid, const std::string& state) {
+  return Object{{"uuid", uuid}, {"name", "pool-" + uuid.substr(0, 4)}, {"state", state}};
+}
+
+Object Front_Test::device_record(const std::string& device_uuid, const std::string& pool_uuid,
+                                 const std::string& dir) {
+  Object hosts{{kHostUuid, dir}};
+  Object attrs{{"attached_hosts", hosts}};
+  return Object{{"uuid", device_uuid},
+                {"url", "file://" + dir},
+                {"pool_uuid", pool_uuid},
+                {"extended_attrs", attrs}};
+}
+
+Object Front_Test::catalog_record(const std::string& uuid, const std::string& pool_uuid) {
+  return Object{{"uuid", uuid},
+                {"pool_uuid", pool_uuid},
+                {"incarnation", uuid},
+                {"agent", "backupd"},
+                {"backup_type", "full"},
+                {"backup_time", "2026-01-01 00:00:00"},
+                {"files", Array{"/data/" + uuid}},
+                {"size", 100},
+                {"name", "set"},
+                {"state", 1}};
+}
