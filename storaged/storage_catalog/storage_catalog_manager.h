@@ -159,6 +159,50 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   bool unset_state(const std::string& pool_uuid, const Array& files, Catalog_State state,
                    std::set<std::string>& uuids);
 
+  // --- Chains, retention, replicate and merge queries.
+
+  // For each request {"pool_uuid", "catalog_uuids"} in order, the chain,
+  // state and restorability of the listed sets, appended to `result`
+  // (reset to an empty array first). Holds lock_ across the back-end calls,
+  // which share temporary tables. False, logged, for a malformed request or
+  // a pool without back-end; answers already written stay.
+  bool get_incarnation_info(const Array& requests, Value& result);
+  bool get_pool_size(const std::string& pool_uuid, long long& total, bool include_expired);
+  bool get_pool_size(const std::string& pool_uuid, long long& total, long long* expired);
+  // Runs under lock_: one selection of an expired set at a time.
+  bool get_a_expired_set(const std::string& pool_uuid, Array& set, int keep_count,
+                         int retention_days);
+  bool get_a_deletable_set(const std::string& pool_uuid, Array& set, bool skip_warmup,
+                           long long skip);
+  bool is_deletable(const std::string& pool_uuid, const Array& catalog_uuids);
+  bool get_replicate_job_info(long long id, const std::string& pool_uuid, Object& out);
+  bool get_replicate_job_info(const std::map<std::string, std::string>& filter, long long offset,
+                              long long limit, Array& out, long long* total);
+  bool get_replicate_job_statistics_info(const std::string& pool_uuid, const std::string* start,
+                                         const std::string* end, Object& out);
+  bool get_merge_backup_job_info(const std::string& pool_uuid, long long id, Object& out);
+  bool get_merge_backup_job_info(Select_SQL& sql, Array& out, long long* total);
+  bool get_catalogs_with_incarnation(const std::string& pool_uuid, const std::string& catalog_uuid,
+                                     const std::string& incarnation, Array& out, bool whole_chain);
+  bool get_retry_replicate_jobs(int hours, Array& out);
+  bool get_not_replicated_catalogs(const std::string& source_pool_uuid,
+                                   const std::string& target_pool_uuid, Array& out);
+  bool get_disaster_restore_time_points(const std::map<std::string, std::string>& filter,
+                                        long long offset, long long limit, Array& out,
+                                        long long* total);
+  bool get_merge_backup_strategy(const std::string& pool_uuid, const std::string& catalog_uuid,
+                                 Object& out);
+  // An empty text argument is a violated precondition (logged), false.
+  bool get_catalogs(const std::string& pool_uuid, const std::string& from_uuid,
+                    const std::string& to_uuid, const std::string& group, Array& out);
+  // An empty text argument is a violated precondition (logged), false.
+  bool update_incarnation(const std::string& pool_uuid, const std::string& base_uuid,
+                          const std::string& incarnation);
+  bool get_old_catalog(const std::string& pool_uuid, const std::string& catalog_uuid, Object& out);
+  // Usable on an agent before its pools are loaded; the pool routes.
+  bool is_replicate_pool(const std::string& pool_uuid);
+  bool is_replicated_catalog(const std::string& target_pool_uuid, const std::string& catalog_uuid);
+
   // Usable on an agent before its pools are loaded.
   bool get_uuids_with_file(const std::string& pool_uuid, const std::string& file, Array& out);
   bool get_uuids_with_files(const std::string& pool_uuid, const Array& files,
@@ -232,9 +276,6 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   bool merge_local_pools(
       const std::function<bool(Storage_Catalog_Manager_Impl&, Array&, long long&)>& query,
       Array& rows, long long* total);
-  // Whether the pool is a replication pool ("on_host" 0); false when that
-  // cannot be read.
-  bool is_replicate_pool_i(const std::string& pool_uuid);
   bool fetch_local_pools(Object& pools);
   bool post_pools_state(const Array& body, Value& reply);
   // Marks "deleting" each pool the daemon's reply lists as "deleted".

@@ -111,7 +111,7 @@ bool Storage_Catalog_Manager::sync_pools_state() {
         continue;
       const std::string* uuid = object_get_str(row.get_ref<const Object&>(), "uuid");
       const std::string* state = object_get_str(row.get_ref<const Object&>(), "state");
-      if (uuid == nullptr || state == nullptr || is_replicate_pool_i(*uuid))
+      if (uuid == nullptr || state == nullptr || is_replicate_pool(*uuid))
         continue;
       body.push_back(Object{{"pool_uuid", *uuid}, {"state", *state}, {"host_uuid", host_uuid}});
     }
@@ -154,25 +154,6 @@ void Storage_Catalog_Manager::mark_deleted_pools(const Value& reply) {
     if (uuid != nullptr && state != nullptr && *state == "deleted")
       update_pool(*uuid, Object{{"state", "deleting"}});
   }
-}
-
-bool Storage_Catalog_Manager::is_replicate_pool_i(const std::string& pool_uuid) {
-  Impl_Ptr impl = find_impl(pool_uuid, false);
-  if (!impl)
-    return false;
-  Select_SQL select;
-  select.table(kPoolTable).select("on_host");
-  if (!select.where().and_filter()->add_key_uuid_eq_item("uuid", pool_uuid))
-    return false;
-  Array rows;
-  if (!impl->query(select, rows, nullptr) || rows.empty() || !rows.front().is_object())
-    return false;
-  const Value* on_host = nullptr;
-  const Object& row = rows.front().get_ref<const Object&>();
-  auto it = row.find("on_host");
-  if (it != row.end())
-    on_host = &it->second;
-  return on_host != nullptr && on_host->is_number_integer() && on_host->get<long long>() == 0;
 }
 
 bool Storage_Catalog_Manager::revoke_dedup_master(const std::string& pool_uuid) {
