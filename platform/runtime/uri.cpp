@@ -118,6 +118,34 @@ void URI::build(std::ostream& out) const {
     out << '#' << fragment_;
 }
 
+bool URI_Parser::parse_authority(std::string authority, URI& uri) {
+  std::size_t user_end = authority.rfind('@');
+  if (user_end != std::string::npos) {
+    uri.has_user_ = true;
+    uri.user_ = authority.substr(0, user_end);
+    authority.erase(0, user_end + 1);
+  }
+  std::string port;
+  if (!authority.empty() && authority[0] == '[') {
+    std::size_t close = authority.find(']');
+    if (close == std::string::npos)
+      return false;
+    uri.ipv6_ = true;
+    uri.host_ = authority.substr(1, close - 1);
+    std::string after = authority.substr(close + 1);
+    if (!after.empty() && after[0] != ':')
+      return false;
+    if (!after.empty())
+      port = after.substr(1);
+  } else {
+    std::size_t colon = authority.rfind(':');
+    uri.host_ = authority.substr(0, colon);
+    if (colon != std::string::npos)
+      port = authority.substr(colon + 1);
+  }
+  return parse_port(port, uri.port_);
+}
+
 bool URI_Parser::parse(const char* text, URI& uri) {
   if (text == nullptr || *text == '\0')
     return false;
@@ -135,32 +163,7 @@ bool URI_Parser::parse(const char* text, URI& uri) {
     std::size_t end = url.find('/', at);
     if (end == std::string::npos || end > rest_end)
       end = rest_end;
-    std::string authority = url.substr(at, end - at);
-    std::size_t user_end = authority.rfind('@');
-    if (user_end != std::string::npos) {
-      parsed.has_user_ = true;
-      parsed.user_ = authority.substr(0, user_end);
-      authority.erase(0, user_end + 1);
-    }
-    std::string port;
-    if (!authority.empty() && authority[0] == '[') {
-      std::size_t close = authority.find(']');
-      if (close == std::string::npos)
-        return false;
-      parsed.ipv6_ = true;
-      parsed.host_ = authority.substr(1, close - 1);
-      std::string after = authority.substr(close + 1);
-      if (!after.empty() && after[0] != ':')
-        return false;
-      if (!after.empty())
-        port = after.substr(1);
-    } else {
-      std::size_t colon = authority.rfind(':');
-      parsed.host_ = authority.substr(0, colon);
-      if (colon != std::string::npos)
-        port = authority.substr(colon + 1);
-    }
-    if (!parse_port(port, parsed.port_))
+    if (!parse_authority(url.substr(at, end - at), parsed))
       return false;
     at = end;
   }

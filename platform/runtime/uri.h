@@ -55,6 +55,10 @@ class URI_Parser {
   // empty text, a missing or malformed scheme, an unclosed IPv6 bracket or
   // a port that is not a number up to 65535.
   static bool parse(const char* text, URI& uri);
+
+ private:
+  // [user "@"] host [":" port] into `uri`.
+  static bool parse_authority(std::string authority, URI& uri);
 };
 
 #endif  // PLATFORM_RUNTIME_URI_H_

@@ -22,6 +22,9 @@ using namespace scat_db;
 
 namespace {
 
+// MySQL has no "no limit"; its manual's advice is the largest count.
+const char kMySQLNoLimit[] = "18446744073709551615";
+
 // Columns of a pool's catalog table that may name a group or a time point
 // filter (the JSON columns compare as text and are left out).
 const char* const kCatalogColumnNames[] = {"id",
@@ -99,7 +102,7 @@ bool shape_time_point(Object& row, const std::map<std::string, URI>& uris) {
 bool read_time_points(const Connection_Ptr& conn, const std::string& union_text,
                       const Bindings& values, const std::map<std::string, URI>& uris,
                       long long offset, long long limit, Array& out, long long* total) {
-  const std::string no_limit = is_mysql(conn) ? "18446744073709551615" : "-1";
+  const std::string no_limit = is_mysql(conn) ? kMySQLNoLimit : "-1";
   // A union is ordered by the names of its own columns.
   SQL page(union_text + " ORDER BY time_point DESC LIMIT " +
            (limit < 0 ? no_limit : std::to_string(limit)) + " OFFSET " +
@@ -123,6 +126,55 @@ bool read_time_points(const Connection_Ptr& conn, const std::string& union_text,
   if (!cursor.fetch() || !(cursor >> counted))
     return false;
   *total = counted;
+  return true;
+}
+
+// The sets of the group whose `column` is `value`, but the newest
+// `retention` - 1, oldest first; none while a merge of the group is pending
+// or running. False (logged) when the query fails.
+bool read_merge_run(const Connection_Ptr& conn, const std::string& pool, const std::string& column,
+                    const std::string& value, long long retention,
+                    std::vector<std::string>& uuids) {
+  const char* no_limit = is_mysql(conn) ? kMySQLNoLimit : "-1";
+  SQL run("SELECT uuid FROM (SELECT id, uuid, backup_time FROM `" + pool +
+          "` WHERE state & 3 = 1 AND " + column + " = :group_val AND " + column +
+          " NOT IN (SELECT DISTINCT(" + column +
+          ") FROM `storage_catalog_merge_backup_job` WHERE state IN ('pending', 'running')) "
+          "ORDER BY id DESC LIMIT " +
+          no_limit + " OFFSET " + std::to_string(retention - 1) + ") `t` ORDER BY id ASC;");
+  if (column == "minor_resource_id")
+    run.bind("group_val", value);
+  else if (!bind_uuid_or_log(run, "group_val", value))
+    return false;
+  if (!read_column(conn, run, "uuid", uuids)) {
+    LOG_ERROR("Failed to get merge uuids with '%s'", run.str(conn->dialect()).c_str());
+    return false;
+  }
+  return true;
+}
+
+// The conditions of the time point filter (keys checked against the
+// catalog's columns, values bound as `values`). False (logged) for a key
+// that is not a column or a malformed uuid.
+bool time_point_conditions(const std::map<std::string, std::string>& filter,
+                           const std::vector<std::string>& uuid_columns, std::string& conditions,
+                           Bindings& values) {
+  for (const auto& entry : filter) {
+    if (!is_catalog_column(entry.first)) {
+      LOG_ERROR("Failed to get disaster restore time points: unknown filter key '%s'.",
+                entry.first.c_str());
+      return false;
+    }
+    const std::string name = "f_" + std::to_string(values.size());
+    conditions += " AND " + entry.first + " = :" + name;
+    Binding_Value value(entry.second);
+    if (std::find(uuid_columns.begin(), uuid_columns.end(), entry.first) != uuid_columns.end() &&
+        !Binding_Value::uuid(entry.second, value)) {
+      LOG_ERROR("Invalid uuid '%s' for :%s.", entry.second.c_str(), entry.first.c_str());
+      return false;
+    }
+    values.emplace_back(name, value);
+  }
   return true;
 }
 
@@ -229,25 +281,9 @@ bool Storage_Catalog_Manager_Database_Impl::get_merge_backup_strategy(
     const bool by_minor_resource =
         (module == "file" || module == "hadoop" || module == "obs") && version == "2.0";
     const std::string column = by_minor_resource ? "minor_resource_id" : "incarnation";
-    // The sets of the group but the newest retention - 1, oldest first;
-    // none while a merge of the group is pending or running.
-    const char* no_limit = is_mysql(conn) ? "18446744073709551615" : "-1";
-    SQL run("SELECT uuid FROM (SELECT id, uuid, backup_time FROM `" + pool +
-            "` WHERE state & 3 = 1 AND " + column + " = :group_val AND " + column +
-            " NOT IN (SELECT DISTINCT(" + column +
-            ") FROM `storage_catalog_merge_backup_job` WHERE state IN ('pending', 'running')) "
-            "ORDER BY id DESC LIMIT " +
-            no_limit + " OFFSET " + std::to_string(retention - 1) + ") `t` ORDER BY id ASC;");
-    const std::string& group_value = object_get_str_or_throw(set, column);
-    if (by_minor_resource)
-      run.bind("group_val", group_value);
-    else if (!bind_uuid_or_log(run, "group_val", group_value))
-      return false;
     std::vector<std::string> uuids;
-    if (!read_column(conn, run, "uuid", uuids)) {
-      LOG_ERROR("Failed to get merge uuids with '%s'", run.str(conn->dialect()).c_str());
+    if (!read_merge_run(conn, pool, column, object_get_str_or_throw(set, column), retention, uuids))
       return false;
-    }
     if (uuids.empty())
       return true;
     out = Object{{"type", module},
@@ -336,26 +372,11 @@ bool Storage_Catalog_Manager_Database_Impl::get_disaster_restore_time_points(
       const std::string* url = object_get_str(device, "url");
       urls[object_get_str_or_throw(device, "uuid")] = url != nullptr ? *url : std::string();
     }
-    // Filter keys are column names, checked; values are bound once and used
-    // by every pool's part of the union.
+    // Every pool's part of the union uses the same bound values.
     std::string conditions;
     Bindings values;
-    for (const auto& entry : filter) {
-      if (!is_catalog_column(entry.first)) {
-        LOG_ERROR("Failed to get disaster restore time points: unknown filter key '%s'.",
-                  entry.first.c_str());
-        return false;
-      }
-      const std::string name = "f_" + std::to_string(values.size());
-      conditions += " AND " + entry.first + " = :" + name;
-      Binding_Value value(entry.second);
-      if (std::find(uuid_keys_.begin(), uuid_keys_.end(), entry.first) != uuid_keys_.end() &&
-          !Binding_Value::uuid(entry.second, value)) {
-        LOG_ERROR("Invalid uuid '%s' for :%s.", entry.second.c_str(), entry.first.c_str());
-        return false;
-      }
-      values.emplace_back(name, value);
-    }
+    if (!time_point_conditions(filter, uuid_keys_, conditions, values))
+      return false;
     std::string union_text;
     std::map<std::string, URI> uris;
     for (const auto& pool : urls) {
