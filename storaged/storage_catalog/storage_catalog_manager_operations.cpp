@@ -1,29 +1,11 @@
 // The catalog operations of the front that only route: each picks its
 // back-end (by pool, or the central "default" one) and forwards the call.
 #include "storaged/storage_catalog/storage_catalog_manager.h"
-
-#include <exception>
+#include "storaged/storage_catalog/storage_catalog_manager_internal.h"
 
 #include "platform/runtime/log.h"
 
-namespace {
-
-const char kNoReplicate[] = "Do not support replicate in local pool";
-const char kNoMergeBackup[] = "Do not support merge backup in local pool";
-
-// Runs `call`; an exception, which must not reach the caller, is logged and
-// reported as false.
-template <typename Call>
-bool guarded(const char* operation, Call call) {
-  try {
-    return call();
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to %s: %s", operation, e.what());
-    return false;
-  }
-}
-
-}  // namespace
+using namespace scat_front;
 
 bool Storage_Catalog_Manager::query_catalog(const std::string& pool_uuid, const Object& filter,
                                             const std::string& order_column, bool ascending,

@@ -2,31 +2,11 @@
 // queries. Most only route; the incarnation lookup walks several pools, two
 // operations check their texts first, and the two that use a connection's
 // temporary tables hold lock_ across their back-end call.
-#include <exception>
-
 #include "platform/runtime/log.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
+#include "storaged/storage_catalog/storage_catalog_manager_internal.h"
 
-namespace {
-
-const char kNoReplicate[] = "Do not support replicate in local pool";
-const char kNoMergeBackup[] = "Do not support merge backup in local pool";
-const char kNoDisasterRestore[] = "Do not support disaster restore in local pool";
-const char kNoOldCatalog[] = "Do not have old catalog in local pool";
-
-// Runs `call`; an exception, which must not reach the caller, is logged and
-// reported as false.
-template <typename Call>
-bool guarded(const char* operation, Call call) {
-  try {
-    return call();
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to %s: %s", operation, e.what());
-    return false;
-  }
-}
-
-}  // namespace
+using namespace scat_front;
 
 bool Storage_Catalog_Manager::get_incarnation_info(const Array& requests, Value& result) {
   ACE_Guard<ACE_Thread_Mutex> guard(lock_);
