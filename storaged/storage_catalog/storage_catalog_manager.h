@@ -301,9 +301,10 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // Serialises open, the device and pool lookups and the agent's map
   // changes made under them. Taken before impls_lock_, never after.
   ACE_Thread_Mutex lock_;
-  // Declared after the map and the lock so that it is destroyed first.
-  Thread_Pool_Helper workers_;
   int usage_resync_interval_ = 86400;
+  // Declared last so that it is destroyed first: work still running at
+  // destruction may use every other member.
+  Thread_Pool_Helper workers_;
 };
 
 #endif  // STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_H_
