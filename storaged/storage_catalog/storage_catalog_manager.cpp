@@ -34,7 +34,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 #include "platform/rpc/host_manager.h"
 #include "platform/rpc/http_options.h"
@@ -57,6 +59,40 @@ std::atomic<Storage_Catalog_Manager*> current_manager{nullptr};
 const char kDefaultKey[] = "default";
 const void* const kUsageTimerAct = reinterpret_cast<const void*>(1);
 const int kUsageTimerSeconds = 30;
+const char kCatalogFile[] = "catalog.db";
+
+// The last component of `path`, trailing separators ignored.
+std::string last_component(const std::string& path) {
+  std::string::size_type end = path.find_last_not_of('/');
+  if (end == std::string::npos)
+    return std::string();
+  std::string::size_type slash = path.find_last_of('/', end);
+  std::string::size_type start = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(start, end + 1 - start);
+}
+
+// Whether `dir` is a local pool's own folder: an existing directory named as
+// gen_local_pool_path names it, or one holding only the pool's catalog (with
+// SQLite's side files). False when it cannot be read.
+bool is_pool_folder(const std::string& pool_uuid, const std::string& dir) {
+  namespace fs = std::filesystem;
+  static const std::set<std::string> kCatalogFiles = {
+      kCatalogFile, std::string(kCatalogFile) + "-journal", std::string(kCatalogFile) + "-wal",
+      std::string(kCatalogFile) + "-shm"};
+  std::error_code error;
+  if (dir.empty() || !fs::is_directory(dir, error))
+    return false;
+  if (last_component(dir) == "LP_" + pool_uuid)
+    return true;
+  bool has_catalog = false;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    std::string name = it->path().filename().string();
+    if (kCatalogFiles.count(name) == 0)
+      return false;
+    has_catalog = has_catalog || name == kCatalogFile;
+  }
+  return !error && has_catalog;
+}
 
 }  // namespace
 
@@ -158,7 +194,7 @@ void Storage_Catalog_Manager::close() {
 
 Storage_Catalog_Manager::Impl_Ptr Storage_Catalog_Manager::create_impl(const std::string& dir) {
   // The daemon's layout joins with '\'; this platform's separator is '/'.
-  std::string path = dir.empty() ? std::string() : dir + "/catalog.db";
+  std::string path = dir.empty() ? std::string() : dir + "/" + kCatalogFile;
   Impl_Ptr impl = std::make_shared<Storage_Catalog_Manager_Database_Impl>(path);
   if (impl->open())
     return impl;
@@ -276,8 +312,16 @@ void Storage_Catalog_Manager::erase_out_of_map(const std::string& pool_uuid, boo
   if (impl)
     impl->close();
   impl.reset();
-  if (on_agent_ && remove_files && local_dir != nullptr)
-    rm_rf(*local_dir);
+  if (!on_agent_ || !remove_files || local_dir == nullptr)
+    return;
+  // The directory comes from the daemon's device record: a wrong entry such
+  // as "/" or a shared folder must not be wiped with the pool.
+  if (!is_pool_folder(pool_uuid, *local_dir)) {
+    LOG_ERROR("Kept '%s': it is not the local folder of pool %s.", local_dir->c_str(),
+              pool_uuid.c_str());
+    return;
+  }
+  rm_rf(*local_dir);
 }
 
 bool Storage_Catalog_Manager::check_pool_token(const std::string& local_dir) {

@@ -73,7 +73,9 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // catalog cannot be opened. A server host does nothing and succeeds.
   bool insert_into_map(const std::string& pool_uuid, const std::string& local_dir);
   // Closes and drops the pool's back-end, if any. On an agent, with
-  // `remove_files`, also deletes `local_dir` (may be null) recursively.
+  // `remove_files`, also deletes `local_dir` (may be null) recursively, but
+  // only when it is the pool's own folder (named "LP_<pool uuid>", or
+  // holding nothing but the catalog); any other directory is kept, logged.
   void erase_out_of_map(const std::string& pool_uuid, bool remove_files,
                         const std::string* local_dir);
   // Whether `local_dir` exists and is a directory.
@@ -109,9 +111,9 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // On an agent the device's "extended_attrs"."attached_hosts" entry of
   // this host names the pool's local directory: adding opens the pool's
   // catalog there, an update without the entry drops the back-end (files
-  // kept), removing drops it and deletes the directory. `pool_uuid` (may be
-  // null: the device's "pool_uuid") and `device` (required on an agent)
-  // name the pool.
+  // kept), removing drops it and deletes the directory when it is the
+  // pool's own folder (see erase_out_of_map). `pool_uuid` (may be null: the
+  // device's "pool_uuid") and `device` (required on an agent) name the pool.
   bool add_device(const Object& device, const std::string* pool_uuid = nullptr);
   bool update_device(const std::string& device_uuid, const Object& device);
   bool remove_device(const std::string& device_uuid, const Object* device);

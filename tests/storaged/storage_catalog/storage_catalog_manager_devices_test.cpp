@@ -119,6 +119,21 @@ TEST_F(Front_Devices, RemovingADeviceDeletesTheLocalPool) {
   EXPECT_EQ(front_->get_impl(kPoolA, false), nullptr);
 }
 
+TEST_F(Front_Devices, RemovingADeviceKeepsAFolderThatIsNotThePools) {
+  open_agent({});
+  // The device names the folder that holds the pool's folder, as a wrong
+  // record would.
+  std::string pool_dir = local_dir(kPoolA);
+  Object device = device_record(kDevice, kPoolA, dir_.path());
+  ASSERT_TRUE(front_->add_device(device)) << log_.dump();
+  ASSERT_TRUE(front_->remove_device(kDevice, &device)) << log_.dump();
+  EXPECT_TRUE(exists(pool_dir));
+  EXPECT_TRUE(exists(dir_.file("catalog.db")));
+  EXPECT_TRUE(
+      log_.has("Kept '" + dir_.path() + "': it is not the local folder of pool " + kPoolA + "."));
+  EXPECT_EQ(front_->get_impl(kPoolA, false), nullptr);
+}
+
 TEST_F(Front_Devices, RemovingADeviceOnAnAgentNeedsItsRecord) {
   open_agent({{kPoolA, local_dir(kPoolA)}});
   EXPECT_FALSE(front_->remove_device(kDevice, nullptr));

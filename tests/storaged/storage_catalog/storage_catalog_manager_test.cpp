@@ -208,6 +208,53 @@ TEST_F(Front_Agent, DeletesTheFolderOfADroppedPoolEvenWithoutCatalog) {
   EXPECT_EQ(front_->get_impl(kPoolA, false), nullptr);
 }
 
+TEST_F(Front_Agent, KeepsAFolderThatIsNotThePoolsOwn) {
+  // A stand-in for "/": system-like folders and files, and a pool folder.
+  std::string root = dir_.file("root");
+  std::string pool_dir = Storage_Catalog_Manager::gen_local_pool_path(kPoolA, root, true);
+  ASSERT_TRUE(front_->check_pool_token(pool_dir));
+  ASSERT_EQ(::mkdir((root + "/etc").c_str(), 0750), 0);
+  write_file(root + "/etc/hosts", "127.0.0.1 localhost");
+  open_agent({{kPoolA, pool_dir}});
+
+  front_->erase_out_of_map(kPoolA, true, &root);
+  EXPECT_TRUE(exists(root + "/etc/hosts"));
+  EXPECT_TRUE(exists(pool_dir + "/catalog.db"));
+  EXPECT_TRUE(log_.has("Kept '" + root + "': it is not the local folder of pool " + kPoolA + "."));
+  EXPECT_EQ(front_->get_impl(kPoolA), nullptr);
+
+  // The parent of the pool's folder, once a catalog was opened there too.
+  ASSERT_TRUE(front_->insert_into_map(kPoolA, root));
+  front_->erase_out_of_map(kPoolA, true, &root);
+  EXPECT_TRUE(exists(root + "/catalog.db"));
+  EXPECT_TRUE(exists(pool_dir));
+
+  // Another pool's folder, and a plain file named like the pool's folder.
+  std::string other = local_dir(kPoolB);
+  front_->erase_out_of_map(kPoolA, true, &other);
+  EXPECT_TRUE(exists(other));
+  std::string file = dir_.file("LP_" + kPoolC);
+  write_file(file, "x");
+  front_->erase_out_of_map(kPoolC, true, &file);
+  EXPECT_TRUE(exists(file));
+}
+
+TEST_F(Front_Agent, DeletesAPoolFolderByItsNameOrItsLoneCatalog) {
+  std::string named = local_dir(kPoolA);
+  write_file(named + "/data", "x");
+  std::string custom = dir_.file("custom");
+  ASSERT_EQ(::mkdir(custom.c_str(), 0750), 0);
+  open_agent({{kPoolA, named}, {kPoolB, custom}});
+  ASSERT_TRUE(exists(custom + "/catalog.db"));
+
+  std::string with_slash = named + "/";
+  front_->erase_out_of_map(kPoolA, true, &with_slash);
+  EXPECT_FALSE(exists(named));
+  front_->erase_out_of_map(kPoolB, true, &custom);
+  EXPECT_FALSE(exists(custom));
+  EXPECT_FALSE(log_.has_prefix(LM_ERROR, "Kept ")) << log_.dump();
+}
+
 using Front_Frame = Front_Test;
 
 TEST_F(Front_Frame, NamesLocalPoolFoldersAfterThePool) {
