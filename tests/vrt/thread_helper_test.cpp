@@ -84,6 +84,26 @@ TEST_F(Worker_Pool, RefusesWorkWithoutWorkers) {
   EXPECT_EQ(pool.stop(false), 0);
 }
 
+TEST_F(Worker_Pool, ARefusedTaskIsLoggedAndFreed) {
+  // A queue without room, and no time allowed to wait for some.
+  ACE_Time_Value no_wait = ACE_Time_Value::zero;
+  Thread_Pool_Helper pool(1, "TEST", THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED, 0, &no_wait);
+  ASSERT_EQ(pool.activate(), 0);
+  pool.msg_queue()->high_water_mark(0);
+  EXPECT_LT(pool.enqueue(counted()), 1);
+  EXPECT_LT(pool.enqueue_urgent(counted()), 1);
+  EXPECT_EQ(log_.count("Failed to schedule task, errno="), 2) << log_.dump();
+  EXPECT_TRUE(log_.has_prefix(LM_ERROR, "Failed to schedule task, errno="));
+  EXPECT_FALSE(log_.has_prefix(LM_ERROR, "Failed to schedule task, errno=0,")) << log_.dump();
+  EXPECT_EQ(freed_, 2);
+  EXPECT_EQ(ran_, 0);
+
+  pool.msg_queue()->high_water_mark(1u << 20);
+  EXPECT_GE(pool.enqueue(counted()), 1);
+  EXPECT_EQ(pool.stop(false), 0);
+  EXPECT_EQ(ran_, 1);
+}
+
 TEST_F(Worker_Pool, StopEndsEveryWorkerAfterPendingWork) {
   Thread_Pool_Helper pool(3);
   ASSERT_EQ(pool.activate(), 0);

@@ -93,6 +93,48 @@ TEST_P(Front_Concurrency_Server, EveryRowIsAccountedFor) {
   EXPECT_FALSE(log_.has_prefix(LM_ERROR, "")) << log_.dump();
 }
 
+// The expired-set selection and the incarnation lookup share the back-end's
+// temporary tables; run from many threads they answer as they do alone.
+TEST_P(Front_Concurrency_Server, ChainQueriesAnswerAsTheyDoAlone) {
+  ASSERT_TRUE(front_->add_pool(pool_record(kPoolA)));
+  Array asked;
+  for (int n = 0; n < 6; ++n) {
+    Object set = catalog_record(set_uuid(0, n), kPoolA);
+    set["backup_time"] = "2020-01-0" + std::to_string(n + 1) + " 00:00:00";
+    ASSERT_TRUE(front_->add_catalog(kPoolA, set)) << log_.dump();
+    asked.push_back(set_uuid(0, n));
+  }
+  asked.push_back(set_uuid(1, 0));
+  Array requests{Object{{"pool_uuid", kPoolA}, {"catalog_uuids", asked}}};
+  Array expired;
+  ASSERT_TRUE(front_->get_a_expired_set(kPoolA, expired, 2, 1)) << log_.dump();
+  ASSERT_FALSE(expired.empty());
+  Value chains;
+  ASSERT_TRUE(front_->get_incarnation_info(requests, chains)) << log_.dump();
+  ASSERT_EQ(chains.size(), asked.size());
+
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int n = 0; n < 10; ++n) {
+        if ((t + n) % 2 == 0) {
+          Array found;
+          if (!front_->get_a_expired_set(kPoolA, found, 2, 1) || found != expired)
+            ++wrong;
+        } else {
+          Value found;
+          if (!front_->get_incarnation_info(requests, found) || found != chains)
+            ++wrong;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(wrong, 0) << log_.dump();
+}
+
 SCAT_INSTANTIATE_ENGINES(Front_Concurrency_Server);
 
 // While the others work, one more thread keeps detaching and re-attaching

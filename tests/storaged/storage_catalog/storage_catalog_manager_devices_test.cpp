@@ -97,6 +97,22 @@ TEST_F(Front_Devices, UpdatingADeviceDetachedFromThisHostDropsTheCatalog) {
   EXPECT_TRUE(exists(dir + "/catalog.db"));
 }
 
+TEST_F(Front_Devices, UpdatingADeviceWithAMistypedEntryFails) {
+  std::string dir = local_dir(kPoolA);
+  open_agent({{kPoolA, dir}});
+  ASSERT_TRUE(front_->add_device(device_record(kDevice, kPoolA, dir)));
+  Object device = device_record(kDevice, kPoolA, dir);
+  device["extended_attrs"]["attached_hosts"][kHostUuid] = 7;
+  device["url"] = "file:///moved";
+  EXPECT_FALSE(front_->update_device(kDevice, device));
+  EXPECT_TRUE(log_.has_prefix(LM_ERROR, "Failed update device " + kDevice + ", ")) << log_.dump();
+  EXPECT_NE(front_->get_impl(kPoolA), nullptr);
+  Array rows;
+  ASSERT_TRUE(front_->query_device(Object{{"pool_uuid", kPoolA}}, 0, -1, rows, nullptr));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["url"], "file://" + dir);
+}
+
 TEST_F(Front_Devices, UpdatingADeviceOfAnUnknownPoolFails) {
   open_agent({});
   std::string dir = local_dir(kPoolA);

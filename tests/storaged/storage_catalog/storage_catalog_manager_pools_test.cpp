@@ -276,6 +276,21 @@ TEST_P(Front_Revoke, RemovesAPoolNobodyReplicatesInto) {
   EXPECT_EQ(catalogs(kPoolB), 1);
 }
 
+TEST_P(Front_Revoke, GoesOnWhenTheCatalogsCannotBeRemoved) {
+  {
+    database::sql::Connection_Ptr conn = front_->get_connection(kPoolA);
+    ASSERT_TRUE(conn);
+    ASSERT_TRUE(conn->execute("DROP TABLE " + kPoolA + ";"));
+  }
+  ASSERT_TRUE(front_->revoke_dedup_master(kPoolA)) << log_.dump();
+  EXPECT_TRUE(
+      log_.has("Failed to remove all catalogs while revoking dedup master from '" + kPoolA + "'."));
+  EXPECT_EQ(count(Object(), false), 0);
+  EXPECT_TRUE(pool_row(kPoolA).empty());
+  EXPECT_EQ(count(Object{{"pool_uuid", kPoolA}}, true), 0);
+  EXPECT_EQ(catalogs(kPoolB), 1);
+}
+
 TEST_P(Front_Revoke, RefusesANameThatIsNotAPoolUuid) {
   EXPECT_FALSE(front_->revoke_dedup_master("storage_catalog_device"));
   EXPECT_FALSE(front_->revoke_dedup_master(""));

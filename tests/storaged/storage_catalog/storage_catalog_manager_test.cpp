@@ -6,8 +6,15 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
+#include <ace/Reactor.h>
+#include <ace/Timer_Queue.h>
+#include <ace/Timer_Queue_Iterator.h>
+
 #include "platform/rpc/http_options.h"
 #include "platform/rpc/json_rpc.h"
+#include "platform/runtime/simple_reactor.h"
 #include "platform/sql/metadata.h"
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 #include "tests/support/front_fixture.h"
@@ -23,6 +30,26 @@ const std::string kSetB = "22222222222222222222222222222222";
 bool exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
+}
+
+struct Armed_Timer {
+  const void* act;
+  ACE_Time_Value due;
+  ACE_Time_Value interval;
+};
+
+// The timers the process reactor holds for `handler`.
+std::vector<Armed_Timer> armed_timers(const ACE_Event_Handler* handler) {
+  ACE_Reactor* reactor = Simple_Reactor::instance()->reactor();
+  std::vector<Armed_Timer> armed;
+  ACE_Guard<ACE_Lock> guard(reactor->lock());
+  ACE_Timer_Queue_Iterator_T<ACE_Event_Handler*>& it = reactor->timer_queue()->iter();
+  for (it.first(); !it.isdone(); it.next()) {
+    ACE_Timer_Node_T<ACE_Event_Handler*>* node = it.item();
+    if (node->get_type() == handler)
+      armed.push_back({node->get_act(), node->get_timer_value(), node->get_interval()});
+  }
+  return armed;
 }
 
 class Front_Server : public Front_Test, public ::testing::WithParamInterface<Engine> {
@@ -311,6 +338,32 @@ TEST_F(Front_Frame, TimerQueuesWorkOnlyForItsOwnAct) {
   EXPECT_FALSE(log_.contains("No active worker thread!"));
   EXPECT_EQ(front_->handle_timeout(now, reinterpret_cast<const void*>(1)), 0);
   EXPECT_TRUE(log_.has("No active worker thread!"));
+}
+
+TEST_F(Front_Frame, OpenArmsTheUsageTimerAndCloseCancelsIt) {
+  ACE_Timer_Queue* queue = Simple_Reactor::instance()->reactor()->timer_queue();
+  const ACE_Time_Value period(30);
+  ACE_Time_Value before = queue->gettimeofday();
+  open_server();
+  ACE_Time_Value after = queue->gettimeofday();
+  std::vector<Armed_Timer> armed = armed_timers(front_);
+  ASSERT_EQ(armed.size(), 1u);
+  EXPECT_EQ(armed[0].act, reinterpret_cast<const void*>(1));
+  EXPECT_EQ(armed[0].interval, period);
+  EXPECT_GE(armed[0].due, before + period);
+  EXPECT_LE(armed[0].due, after + period);
+
+  ASSERT_TRUE(front_->open());
+  EXPECT_EQ(armed_timers(front_).size(), 1u);
+  front_->close();
+  EXPECT_TRUE(armed_timers(front_).empty());
+
+  ASSERT_TRUE(front_->open());
+  ASSERT_EQ(armed_timers(front_).size(), 1u);
+  const ACE_Event_Handler* destroyed = front_;
+  Storage_Catalog_Manager::close_instance();
+  front_ = Storage_Catalog_Manager::instance();
+  EXPECT_TRUE(armed_timers(destroyed).empty());
 }
 
 TEST_F(Front_Frame, UsageReportSendsNothingYet) {
