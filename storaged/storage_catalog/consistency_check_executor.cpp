@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -37,6 +38,8 @@ long long now() {
   return the_clock.load()();
 }
 
+std::atomic<Consistency_Check_Executor::Uuid_Source> the_uuid_source{&vrt::uuid_generate};
+
 int ending_state(int type) {
   switch (type) {
     case JOB_EVENT_COMPLETED:
@@ -63,6 +66,10 @@ void Consistency_Check_Executor::set_clock(Clock clock) {
   the_clock.store(clock != nullptr ? clock : &system_clock);
 }
 
+void Consistency_Check_Executor::set_uuid_source(Uuid_Source source) {
+  the_uuid_source.store(source != nullptr ? source : &vrt::uuid_generate);
+}
+
 int Consistency_Check_Executor::run() {
   if (job_.definition() == nullptr) {
     LOG_ERROR("Job definition is null.");
@@ -82,8 +89,13 @@ int Consistency_Check_Executor::run() {
 
 bool Consistency_Check_Executor::start() {
   Job_Activity& activity = job_.activity();
+  // Taken before anything can fail, so a failed start reports its own
+  // cost and no earlier run's activity.
+  activity.start_time = now();
+  activity_id_.clear();
+  std::memset(activity.uuid, 0, sizeof activity.uuid);
   unsigned char uuid[16];
-  if (!vrt::uuid_generate(uuid)) {
+  if (!the_uuid_source.load()(uuid)) {
     LOG_ERROR("Failed to generate UUID.");
     return false;
   }
@@ -94,21 +106,29 @@ bool Consistency_Check_Executor::start() {
     std::memcpy(activity.job_id, definition_id.data(), sizeof activity.job_id);
   else
     std::memset(activity.job_id, 0, sizeof activity.job_id);
-  job_.state_i(JOB_STATE_RUNNING);
+  // A cancel request that came before this run is kept for the run to
+  // honour; a set state of 19 is never overwritten.
+  set_state_unless(JOB_STATE_RUNNING, JOB_STATE_CANCELING);
   activity.total_bytes = activity.processed_bytes = activity.transferred_bytes = 0;
   activity.progress = 0;
   activity.total_files = activity.processed_files = 0;
   activity.errors = 0;
   activity.warnings = activity.retries = 0;
   activity.finish_time = 0;
-  activity.start_time = now();
   return emit(JOB_EVENT_START, Object{{"start_time", activity.start_time}});
+}
+
+void Consistency_Check_Executor::set_state_unless(int state, int kept) {
+  std::atomic<std::int32_t>& current = job_.activity().state;
+  std::int32_t seen = current.load();
+  // Control operations write the state from other threads at any moment.
+  while (seen != JOB_STATE_ABORTED && seen != kept && !current.compare_exchange_weak(seen, state)) {
+  }
 }
 
 bool Consistency_Check_Executor::end(int type, int code, const char* message) {
   Job_Activity& activity = job_.activity();
-  if (job_.state() != JOB_STATE_ABORTED)
-    job_.state_i(ending_state(type));
+  set_state_unless(ending_state(type), JOB_STATE_ABORTED);
   long long cost = activity.finish_time - activity.start_time;
   if (cost < 1)
     cost = 1;

@@ -34,6 +34,7 @@ class Consistency_Check_Job_Options : public Job_Options {
 class Consistency_Check_Executor {
  public:
   typedef long long (*Clock)();
+  typedef bool (*Uuid_Source)(unsigned char out[16]);
 
   explicit Consistency_Check_Executor(Job& job) : job_(job) {}
 
@@ -50,9 +51,16 @@ class Consistency_Check_Executor {
   // The seconds-since-the-epoch clock of every executor; null restores the
   // system clock.
   static void set_clock(Clock clock);
+  // Where every executor's activity uuids come from; null restores the
+  // runtime's generator.
+  static void set_uuid_source(Uuid_Source source);
 
  private:
+  // False (logged) when no activity uuid can be made or the start event
+  // cannot be queued; the start time is set either way.
   bool start();
+  // Moves the activity state to `state` unless it holds 19 or `kept`.
+  void set_state_unless(int state, int kept);
   // Sets the final state (unless it is 19), logs the cost and emits the
   // ending event of `type`. `code` and `message` go with a failure.
   bool end(int type, int code = 0, const char* message = nullptr);

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include <ace/OS_NS_strings.h>
+
 #include "platform/runtime/log.h"
 #include "platform/sql/cursor.h"
 #include "platform/sql/legacy_manager.h"
@@ -158,7 +160,7 @@ bool Device_Metadata_Manager::add_file(const char* pool, const char* device, con
     Object record{{"pool_uuid", pool}, {"device_uuid", device},
                   {"parent", parent},  {"path", normalised},
                   {"size", size},      {"grouping", has_text(grouping) ? grouping : ""}};
-    if (!add_dir(device, parent.c_str()))
+    if (!add_normalised_dir(device, parent))
       return false;
     Connection_Ptr conn = connection();
     if (!conn)
@@ -185,6 +187,11 @@ bool Device_Metadata_Manager::add_dir(const char* device, const char* dir) {
   VRT_CHECK_NOT_NULL(dir, false);
   std::string normalised;
   validate_path(dir, normalised);
+  return add_normalised_dir(device, normalised);
+}
+
+bool Device_Metadata_Manager::add_normalised_dir(const char* device,
+                                                 const std::string& normalised) {
   ACE_GUARD_RETURN(ACE_Recursive_Thread_Mutex, guard, *this, false);
   try {
     if (is_in_device(normalised.c_str(), device))
@@ -194,7 +201,7 @@ bool Device_Metadata_Manager::add_dir(const char* device, const char* dir) {
       std::string parent = dirname_of(normalised);
       record["parent"] = parent;
       // Ancestors first, so the rows stay closed upwards.
-      if (!add_dir(device, parent.c_str()))
+      if (!add_normalised_dir(device, parent))
         return false;
     }
     Connection_Ptr conn = connection();
@@ -223,7 +230,10 @@ bool Device_Metadata_Manager::update_file(const char* pool, const char* device, 
   VRT_CHECK_NOT_NULL(path, false);
   std::string normalised;
   validate_path(path, normalised);
-  if (is_in_pool(normalised.c_str(), pool, grouping).empty()) {
+  // The pool may hold the file on another device, where this device's
+  // update would change nothing.
+  std::string holder = is_in_pool(normalised.c_str(), pool, grouping);
+  if (holder.empty() || ACE_OS::strcasecmp(holder.c_str(), device) != 0) {
     LOG_ERROR("File '%s' is not in pool '%s', device '%s'.", path, pool, device);
     return false;
   }
@@ -238,8 +248,15 @@ bool Device_Metadata_Manager::update_file(const char* pool, const char* device, 
   // The row was found by its normalised path; the caller's spelling of it
   // would match nothing.
   update.bind("path", normalised);
-  if (!conn->execute(update)) {
+  long long affected = 0;
+  if (!conn->execute(update, &affected)) {
     LOG_ERROR("Failed to execute device file update sql.");
+    return false;
+  }
+  // Removed since is_in_pool found it. Both engines count matched rows, so
+  // an unchanged size still counts.
+  if (affected == 0) {
+    LOG_ERROR("File '%s' is not in pool '%s', device '%s'.", path, pool, device);
     return false;
   }
   return true;

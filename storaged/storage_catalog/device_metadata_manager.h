@@ -102,6 +102,14 @@ class Device_Metadata_Manager : public ACE_Recursive_Thread_Mutex {
   Device_Metadata_Manager();
 
   database::sql::Connection_Ptr connection();
+  // The forms of add_dir and check for a path validate_path already gave:
+  // normalising again would halve a run of slashes once more and miss the
+  // recorded rows.
+  bool add_normalised_dir(const char* device, const std::string& dir);
+  Type check_normalised(const std::string& path, const std::vector<std::string>& device_uuids,
+                        std::vector<std::string>* devices, const char* grouping);
+  Type check_normalised(const std::string& path, const char* pool,
+                        std::vector<std::string>* devices, const char* grouping);
   bool pool_devices(const char* pool, std::vector<std::string>& devices, std::string& json_error);
   bool distinct_devices(const database::sql::Connection_Ptr& conn,
                         const database::sql::Select_SQL& select, std::vector<std::string>& found);

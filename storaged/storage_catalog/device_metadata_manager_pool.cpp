@@ -40,6 +40,14 @@ Device_Metadata_Manager::Type Device_Metadata_Manager::check(const char* path, c
                                                              const char* grouping) {
   VRT_CHECK_NOT_NULL(path, TYPE_NONE);
   VRT_CHECK_NOT_NULL(pool, TYPE_NONE);
+  std::string normalised;
+  validate_path(path, normalised);
+  return check_normalised(normalised, pool, devices, grouping);
+}
+
+Device_Metadata_Manager::Type Device_Metadata_Manager::check_normalised(
+    const std::string& normalised, const char* pool, std::vector<std::string>* devices,
+    const char* grouping) {
   std::vector<std::string> device_uuids;
   std::string json_error;
   if (!pool_devices(pool, device_uuids, json_error)) {
@@ -47,7 +55,7 @@ Device_Metadata_Manager::Type Device_Metadata_Manager::check(const char* path, c
       LOG_ERROR("Failed to get device uuid: %s.", json_error.c_str());
     return TYPE_NONE;
   }
-  return check(path, device_uuids, devices, grouping);
+  return check_normalised(normalised, device_uuids, devices, grouping);
 }
 
 bool Device_Metadata_Manager::get_devices_with_files(const std::vector<std::string>& paths,
@@ -75,7 +83,7 @@ bool Device_Metadata_Manager::remove(const char* pool, const char* path, const c
   std::string normalised;
   validate_path(path, normalised);
   std::vector<std::string> devices;
-  Type type = check(normalised.c_str(), pool, &devices, grouping);
+  Type type = check_normalised(normalised, pool, &devices, grouping);
   if (type == TYPE_NONE)
     return false;
   Connection_Ptr conn = connection();

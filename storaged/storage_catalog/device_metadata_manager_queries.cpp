@@ -49,6 +49,12 @@ Device_Metadata_Manager::Type Device_Metadata_Manager::check(
   VRT_CHECK_NOT_NULL(path, TYPE_NONE);
   std::string normalised;
   validate_path(path, normalised);
+  return check_normalised(normalised, device_uuids, devices, grouping);
+}
+
+Device_Metadata_Manager::Type Device_Metadata_Manager::check_normalised(
+    const std::string& normalised, const std::vector<std::string>& device_uuids,
+    std::vector<std::string>* devices, const char* grouping) {
   Connection_Ptr conn = connection();
   if (!conn)
     return TYPE_NONE;

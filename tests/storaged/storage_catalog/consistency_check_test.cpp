@@ -121,6 +121,7 @@ class Consistency_Check_Job : public ::testing::Test {
   void TearDown() override {
     ACE_Thread_Manager::instance()->wait();
     Consistency_Check_Executor::set_clock(nullptr);
+    Consistency_Check_Executor::set_uuid_source(nullptr);
     Job_Manager::close_instance();
     Job_Manager::configure("");
     Host_Manager::instance()->reset();
@@ -283,6 +284,81 @@ TEST_F(Consistency_Check_Job, AbortedStateIsNeverOverwritten) {
   EXPECT_EQ(job->state(), JOB_STATE_ABORTED);
 }
 
+TEST_F(Consistency_Check_Job, StateSetBeforeTheRunIsKept) {
+  load_module();
+  Consistency_Job* job = registered_job();
+  ASSERT_NE(job, nullptr);
+
+  job->state_i(JOB_STATE_ABORTED);
+  ASSERT_EQ(job->start(), 0);
+  ASSERT_TRUE(job->wait_complete());
+  std::unique_ptr<Job_Activity_Event> start = next_event();
+  ASSERT_NE(start, nullptr);
+  EXPECT_EQ(start->state(), JOB_STATE_ABORTED);
+  std::unique_ptr<Job_Activity_Event> end = next_event();
+  ASSERT_NE(end, nullptr);
+  EXPECT_EQ(end->state(), JOB_STATE_ABORTED);
+  EXPECT_EQ(job->state(), JOB_STATE_ABORTED);
+
+  // A cancel that came before the run started is honoured by the run.
+  job->state_i(JOB_STATE_IDLE);
+  EXPECT_EQ(job->cancel(), 0);
+  ASSERT_EQ(job->start(), 0);
+  ASSERT_TRUE(job->wait_complete());
+  ASSERT_NE(next_event(), nullptr);
+  end = next_event();
+  ASSERT_NE(end, nullptr);
+  EXPECT_EQ(end->type(), JOB_EVENT_CANCELED);
+  EXPECT_EQ(end->state(), JOB_STATE_CANCELED);
+  EXPECT_EQ(job->state(), JOB_STATE_CANCELED);
+  EXPECT_TRUE(log_.contains(job->executor().activity_id() + ") canceled, cost ")) << log_.dump();
+}
+
+std::atomic<long long> clock_value{0};
+
+long long settable_clock() {
+  return clock_value.load();
+}
+
+bool failing_uuid_source(unsigned char*) {
+  return false;
+}
+
+TEST_F(Consistency_Check_Job, FailedStartIsReportedWithItsOwnCost) {
+  Job_Definition_Ptr d(new Job_Definition);
+  d->type(4);
+  d->subtype(31);
+  d->name("Backup set consistency");
+  d->id(uuid_string());
+  Consistency_Job job(d);
+  Consistency_Check_Executor::set_clock(&settable_clock);
+  clock_value = 1000000000;
+  ASSERT_EQ(job.executor().run(), 0);
+  Job_Event_Manager::instance()->clear();
+
+  // Much later, a run that cannot make its activity uuid.
+  clock_value = 1700000000;
+  Consistency_Check_Executor::set_uuid_source(&failing_uuid_source);
+  EXPECT_EQ(job.executor().run(), -1);
+  EXPECT_TRUE(log_.has("Failed to generate UUID."));
+  EXPECT_TRUE(log_.has("Failed to start storage consistency check job."));
+  EXPECT_TRUE(
+      log_.has("Job 'Backup set consistency' (id " + d->id() + ", activity id ) failed, cost 1s"))
+      << log_.dump();
+  EXPECT_EQ(job.executor().activity_id(), "");
+  EXPECT_EQ(job.state(), JOB_STATE_FAILED);
+  std::unique_ptr<Job_Activity_Event> end = next_event();
+  ASSERT_NE(end, nullptr);
+  EXPECT_EQ(end->type(), JOB_EVENT_FAILED);
+  EXPECT_EQ(end->state(), JOB_STATE_FAILED);
+  EXPECT_EQ(end->activity(), "");
+  EXPECT_EQ(end->parameters().at("code"), -1);
+  EXPECT_EQ(end->parameters().at("message"), "Failed to start job.");
+  EXPECT_EQ(end->parameters().at("finish_time"), 1700000000);
+  ACE_Time_Value none(0);
+  EXPECT_EQ(Job_Event_Manager::instance()->getq(end, &none), -1);
+}
+
 TEST_F(Consistency_Check_Job, ControlOperationsOnlySetTheState) {
   Job_Definition_Ptr d(new Job_Definition);
   d->type(4);
@@ -298,6 +374,8 @@ TEST_F(Consistency_Check_Job, ControlOperationsOnlySetTheState) {
   EXPECT_EQ(job->state(), JOB_STATE_HELD);
   EXPECT_EQ(job->wait(), 0);
   EXPECT_EQ(job->state(), JOB_STATE_WAITING);
+  EXPECT_EQ(job->stop(), 0);
+  EXPECT_EQ(job->state(), JOB_STATE_CANCELING);
   EXPECT_EQ(job->setup_on_demand(), -1);
   EXPECT_EQ(job->prepare(), 0);
   EXPECT_EQ(job->finalize(), 0);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "platform/job/job_manager.h"
 #include "platform/rpc/host_manager.h"
@@ -155,6 +157,51 @@ TEST_P(Device_Metadata, UpdateFileSetsTheSizeOfARecordedFile) {
   EXPECT_TRUE(log_.has("File 'a/none' is not in pool '" + std::string(kPool) + "', device '" +
                        kDev1 + "'."));
   EXPECT_FALSE(manager_->update_file(kOtherPool, kDev1, "a/f", nullptr, 1));
+}
+
+TEST_P(Device_Metadata, UpdateFileRefusesAnotherDeviceOfThePool) {
+  ASSERT_TRUE(manager_->add_file(kPool, kDev1, "a/f", nullptr, 5));
+  EXPECT_FALSE(manager_->update_file(kPool, kDev2, "a/f", nullptr, 42));
+  EXPECT_TRUE(
+      log_.has("File 'a/f' is not in pool '" + std::string(kPool) + "', device '" + kDev2 + "'."));
+  EXPECT_EQ(file_rows()[0]["size"], 5);
+  // The same size again still finds its row; the device may be upper case.
+  std::string upper(kDev1);
+  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  EXPECT_TRUE(manager_->update_file(kPool, upper.c_str(), "a/f", nullptr, 5)) << log_.dump();
+}
+
+TEST_P(Device_Metadata, RunsOfSlashesAreNormalisedOnce) {
+  ASSERT_TRUE(manager_->add_file(kPool, kDev1, "x////y/z", nullptr, 1)) << log_.dump();
+  Value files = file_rows();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0]["path"], "x//y/z");
+  EXPECT_EQ(files[0]["parent"], "x//y");
+  ASSERT_TRUE(manager_->add_dir(kDev2, "/p////q/"));
+  std::vector<std::pair<std::string, std::string>> dirs;
+  for (const Value& d : dir_rows())
+    dirs.emplace_back(d["device"].get<std::string>(), d["path"].get<std::string>());
+  EXPECT_EQ(dirs, (std::vector<std::pair<std::string, std::string>>{{kDev1, "."},
+                                                                    {kDev1, "x"},
+                                                                    {kDev1, "x//y"},
+                                                                    {kDev2, "."},
+                                                                    {kDev2, "p"},
+                                                                    {kDev2, "p//q"}}));
+  EXPECT_EQ(manager_->check("x////y", Devices{kDev1}, nullptr, nullptr),
+            Device_Metadata_Manager::TYPE_DIR);
+  EXPECT_EQ(manager_->check("x////y/z", Devices{kDev1}, nullptr, nullptr),
+            Device_Metadata_Manager::TYPE_FILE);
+}
+
+TEST_P(Device_Metadata, PoolLookupsFailWhenTheCatalogHasNoBackEnd) {
+  Devices found;
+  EXPECT_EQ(manager_->check("a", kPool, &found, nullptr), Device_Metadata_Manager::TYPE_NONE);
+  EXPECT_FALSE(manager_->get_devices_with_files({"a"}, kPool, found, nullptr));
+  EXPECT_FALSE(manager_->remove(kPool, "a", nullptr));
+  EXPECT_EQ(log_.count("Failed to query device with pool '" + std::string(kPool) + "'."), 3)
+      << log_.dump();
+  EXPECT_TRUE(found.empty());
+  Storage_Catalog_Manager::close_instance();
 }
 
 TEST_P(Device_Metadata, PathOnTwoDevicesOfAPoolIsOnNoSingleDevice) {
@@ -371,6 +418,15 @@ TEST_P(Device_Metadata_By_Pool, RemoveForgetsAFileOrADirectoryRow) {
     paths.insert(d["path"].get<std::string>());
   EXPECT_EQ(paths, (std::multiset<std::string>{".", ".", "a/b"}));
   EXPECT_EQ(file_rows().size(), 1u);
+}
+
+TEST_P(Device_Metadata_By_Pool, RemoveFindsPathsWithRunsOfSlashes) {
+  ASSERT_TRUE(manager_->add_file(kPool, kDev1, "x////y/z", nullptr, 1));
+  EXPECT_TRUE(manager_->remove(kPool, "x////y/z", nullptr)) << log_.dump();
+  EXPECT_TRUE(file_rows().empty());
+  EXPECT_TRUE(manager_->remove(kPool, "x////y", nullptr));
+  for (const Value& d : dir_rows())
+    EXPECT_NE(d["path"], "x//y");
 }
 
 SCAT_INSTANTIATE_ENGINES(Device_Metadata_By_Pool);
