@@ -1,17 +1,22 @@
 // Design note: a connection is either live (mysql_ set, broken_ false),
 // broken (the server went away: the handle is dead and the session, with
 // its transaction and temporary tables, is gone) or closed (mysql_ null
-// after a failed reconnect). Any statement on a broken or closed connection
-// outside a transaction reconnects first; inside one it fails, except the
-// rollback that ends it, which succeeds because the server already undid
-// the work. A statement is retried at most once, and only when nothing of
-// it can have run partly (a multi-statement text is retried only when its
-// first statement failed).
+// after a failed reconnect). A live connection whose server closed the
+// session while it was idle is found broken before the next statement is
+// sent. Any statement on a broken or closed connection outside a
+// transaction reconnects first; inside one it fails, except the rollback
+// that ends it, which succeeds because the server already undid the work.
+// A statement is sent again at most once, and only when it cannot have
+// reached the server: it failed while being prepared, or sending it failed
+// (CR_SERVER_GONE_ERROR). A statement lost after it was sent may have run
+// and even committed, so it fails and its caller decides.
 #include "platform/sql/mariadb_connection.h"
 
 #include <errmsg.h>
 #include <mysql.h>
 #include <mysqld_error.h>
+
+#include <poll.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +35,19 @@ namespace {
 
 bool is_server_gone(unsigned code) {
   return code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST || code == ER_CONNECTION_KILLED;
+}
+
+// Whether the server has closed an idle session: nothing is due from it
+// between statements, so anything to read (its farewell or the end of the
+// stream) means the session is over.
+bool session_closed(MYSQL* mysql) {
+  my_socket fd = mysql_get_socket(mysql);
+  if (fd == MARIADB_INVALID_SOCKET)
+    return true;
+  pollfd p{};
+  p.fd = fd;
+  p.events = POLLIN | POLLRDHUP;
+  return ::poll(&p, 1, 0) > 0;
 }
 
 // Statements that end a transaction without keeping anything.
@@ -357,8 +375,11 @@ bool Mariadb_Connection::connect() {
 // Whether a statement may be sent now, reconnecting a lost session that no
 // transaction depends on.
 bool Mariadb_Connection::usable() {
-  if (!broken_ && mysql_ != nullptr)
-    return true;
+  if (!broken_ && mysql_ != nullptr) {
+    if (!session_closed(mysql_))
+      return true;
+    broken_ = true;
+  }
   if (transaction_depth() > 0) {
     set_error("the connection to the server was lost in this transaction, which was rolled back");
     return false;
@@ -386,8 +407,10 @@ bool Mariadb_Connection::with_reconnect(Attempt attempt) {
       set_error(error() + " (the transaction was rolled back by the server)");
       return false;
     }
-    if (!may_retry)
+    if (!may_retry) {
+      set_error(error() + " (the statement may have run; it was not sent again)");
       return false;
+    }
   }
   return false;
 }
@@ -401,14 +424,14 @@ void Mariadb_Connection::note_write(long long affected, long long insert_id) {
 
 bool Mariadb_Connection::run(const std::string& text, const std::vector<Binding_Value>& values,
                              Result& result) {
-  return with_reconnect([&](unsigned& code, bool&) {
+  return with_reconnect([&](unsigned& code, bool& may_retry) {
     result = Result();
-    return run_once(text, values, result, code);
+    return run_once(text, values, result, code, may_retry);
   });
 }
 
 bool Mariadb_Connection::run_once(const std::string& text, const std::vector<Binding_Value>& values,
-                                  Result& result, unsigned& code) {
+                                  Result& result, unsigned& code, bool& may_retry) {
   MYSQL_STMT* stmt = mysql_stmt_init(mysql_);
   if (stmt == nullptr) {
     code = mysql_errno(mysql_);
@@ -431,8 +454,14 @@ bool Mariadb_Connection::run_once(const std::string& text, const std::vector<Bin
   Parameters parameters(values);
   if (!values.empty() && mysql_stmt_bind_param(stmt, parameters.binds.data()) != 0)
     return fail();
-  if (mysql_stmt_execute(stmt) != 0)
-    return fail();
+  // From here on the server may have run the statement, unless sending it
+  // failed.
+  if (mysql_stmt_execute(stmt) != 0) {
+    fail();
+    may_retry = code == CR_SERVER_GONE_ERROR;
+    return false;
+  }
+  may_retry = false;
   MYSQL_RES* metadata = mysql_stmt_result_metadata(stmt);
   if (metadata == nullptr) {
     if (mysql_stmt_errno(stmt) != 0)
@@ -463,10 +492,10 @@ bool Mariadb_Connection::execute_once(const std::string& text, unsigned& code, b
   if (mysql_real_query(mysql_, text.data(), text.size()) != 0) {
     code = mysql_errno(mysql_);
     set_error(mysql_error(mysql_));
+    // Only a text that could not be sent has surely not run.
+    may_retry = code == CR_SERVER_GONE_ERROR;
     return false;
   }
-  // Later statements ran after the first: running the text again could
-  // repeat them.
   may_retry = false;
   for (;;) {
     MYSQL_RES* rows = mysql_store_result(mysql_);

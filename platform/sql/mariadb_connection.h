@@ -4,11 +4,13 @@
 // whole before the next one runs, so several cursors may stay open on one
 // connection. Not safe for concurrent use, like every Connection.
 //
-// Losing the server: a statement that finds it gone outside a transaction
-// reconnects once and runs again. Inside a transaction it fails, and so
-// does every later statement of that transaction until it is rolled back
-// (the server has already dropped it, so the rollback itself succeeds);
-// the next statement after that reconnects.
+// Losing the server: outside a transaction, a statement that finds the
+// session gone before it reaches the server reconnects once and is sent
+// again; one lost after it was sent fails (it may have run). Inside a
+// transaction it fails, and so does every later statement of that
+// transaction until it is rolled back (the server has already dropped it,
+// so the rollback itself succeeds); the next statement after that
+// reconnects.
 #ifndef PLATFORM_SQL_MARIADB_CONNECTION_H_
 #define PLATFORM_SQL_MARIADB_CONNECTION_H_
 
@@ -66,12 +68,13 @@ class Mariadb_Connection : public Connection {
 
   bool connect();
   bool usable();
-  // Runs `attempt` (which reports the server's error code and whether it
-  // may run again), reconnecting once when the server went away.
+  // Runs `attempt` (which reports the server's error code and whether the
+  // statement cannot have reached the server), reconnecting and sending it
+  // again once when so.
   template <class Attempt>
   bool with_reconnect(Attempt attempt);
   bool run_once(const std::string& text, const std::vector<Binding_Value>& values, Result& result,
-                unsigned& code);
+                unsigned& code, bool& may_retry);
   bool execute_once(const std::string& text, unsigned& code, bool& may_retry);
   void note_write(long long affected, long long insert_id);
 

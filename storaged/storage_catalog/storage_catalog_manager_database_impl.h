@@ -71,8 +71,8 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   // Deletes the row and sends a "remove_catalog" notice.
   bool remove_catalog(const std::string& pool, const std::string& uuid) override;
   // Sets that were replicated are retired (online and expired cleared)
-  // instead of deleted. A uuid that is not a string stops the operation;
-  // sets already handled stay handled.
+  // instead of deleted. No database, or a uuid that is not a string, stops
+  // the operation with false; sets already handled stay handled.
   bool remove_catalogs(const std::string& pool, const Array& uuids, Array& removed) override;
 
   bool query_device(const Object& filter, long long offset, long long limit, Array& rows,
@@ -145,8 +145,9 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   bool get_catalogs_with_incarnation(const std::string& pool, const std::string& uuid,
                                      const std::string& incarnation, Array& out,
                                      bool whole_chain) override;
-  // In one transaction; sets that are not in the pool are refused, and any
-  // failure leaves every set as it was.
+  // In one transaction; any failure leaves every set as it was. A `uuid`
+  // the pool does not hold changes nothing and succeeds; when the old
+  // chain's first set is gone, `uuid` keeps its backup type.
   bool update_incarnation(const std::string& pool, const std::string& uuid,
                           const std::string& incarnation) override;
 
@@ -163,6 +164,7 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
                               long long limit, Array& out, long long* total) override;
   bool get_replicate_job_statistics_info(const std::string& pool, const std::string* start,
                                          const std::string* end, Object& out) override;
+  // Negative `hours` are refused.
   bool get_retry_replicate_jobs(int hours, Array& out) override;
   bool get_not_replicated_catalogs(const std::string& source_pool, const std::string& target_pool,
                                    Array& out) override;

@@ -271,6 +271,14 @@ bool Storage_Catalog_Manager_Database_Impl::update_record(const std::string& tab
     if (!bind_key(update, table, uuid, id, condition))
       return false;
     Object values = record;
+    // A null would wipe the stored attributes, keys other modules keep
+    // there ("snapshot_id") with them: it changes nothing instead.
+    auto attrs = values.find("extended_attrs");
+    if (attrs != values.end() && attrs->second.is_null()) {
+      values.erase(attrs);
+      if (values.empty())
+        return true;
+    }
     if (!uuid.empty())
       values["uuid"] = uuid;
     if (values.count("extended_attrs") != 0 && !merge_extended_attrs(conn, table, uuid, id, values))

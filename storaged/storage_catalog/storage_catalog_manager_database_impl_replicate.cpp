@@ -307,6 +307,12 @@ bool Storage_Catalog_Manager_Database_Impl::get_replicate_job_statistics_info(
 
 bool Storage_Catalog_Manager_Database_Impl::get_retry_replicate_jobs(int hours, Array& out) {
   return guarded("Failed to get retry replicate jobs", [&] {
+    // MariaDB reads "interval --5 hour" as five hours ahead and SQLite
+    // gives no time at all: neither is a retry delay.
+    if (hours < 0) {
+      LOG_ERROR("Failed to get retry replicate jobs: a delay of %d hours is negative.", hours);
+      return false;
+    }
     Connection_Ptr conn = get_connection();
     if (!conn)
       return false;

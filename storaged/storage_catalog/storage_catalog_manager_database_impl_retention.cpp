@@ -8,11 +8,12 @@
 // connection; every path out of those calls empties them.
 //
 // MySQL cannot read a temporary table twice in one statement, so lists
-// kept in one are read out first and bound as values where the same
-// statement would need them again.
+// kept in one are read out first and put into the statement that would
+// need them again.
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 
 #include "platform/runtime/log.h"
+#include "platform/runtime/uuid.h"
 #include "platform/sql/cursor.h"
 #include "platform/sql/transaction.h"
 #include "storaged/storage_catalog/catalog_state.h"
@@ -65,13 +66,31 @@ class Insert_Select_SQL : public SQL {
 
 const char kVmAgents[] = "'backup.%.vm'";
 
+// `uuids` as the list of blob literals "x'..',x'..'". A large pool protects
+// more chains than a statement may carry parameters (65,535 on MariaDB),
+// so the list is spliced rather than bound. False (logged) for a value
+// that is not a uuid.
+bool uuid_literals(const std::vector<std::string>& uuids, std::string& list) {
+  list.clear();
+  for (const std::string& uuid : uuids) {
+    if (!vrt::is_uuid_hex(uuid)) {
+      LOG_ERROR("Failed to get expired set: '%s' is not a uuid.", uuid.c_str());
+      return false;
+    }
+    list += (list.empty() ? "x'" : ",x'") + uuid + "'";
+  }
+  return true;
+}
+
 // Protects the newest chain not yet protected of every resource: by
 // resource and minor resource for ordinary agents, by minor resource alone
 // for agents of kVmAgents (`vm`).
 bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, bool vm) {
   std::vector<std::string> excluded;
   SQL read_excluded("select incarnation from exclude_incarnation");
-  if (!read_column(conn, read_excluded, "incarnation", excluded))
+  std::string excluded_list;
+  if (!read_column(conn, read_excluded, "incarnation", excluded) ||
+      !uuid_literals(excluded, excluded_list))
     return false;
   Select_SQL newest;
   newest.table(pool)
@@ -80,7 +99,8 @@ bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, 
       .group_by(vm ? "minor_resource_id" : "resource_uuid,minor_resource_id");
   Filter_SQL* filter = newest.where().and_filter();
   filter->add_sql("state & 11 = 1");
-  filter->add_not_in_uuid_item("incarnation", excluded);
+  if (!excluded_list.empty())
+    filter->add_sql("incarnation NOT IN (" + excluded_list + ")");
   filter->add_sql(std::string(vm ? "agent like " : "agent not like ") + kVmAgents);
   const char* on = vm ? "COALESCE(a.minor_resource_id, '')=COALESCE(t.minor_resource_id, '') AND "
                         "a.backup_time=t.backup_time"
@@ -100,11 +120,13 @@ bool find_expired_chain(const Connection_Ptr& conn, const std::string& pool, int
   const std::string days = std::to_string(retention_days);
   const std::string limit = is_mysql(conn) ? "DATE_ADD(NOW(), interval -" + days + " day)"
                                            : "DATETIME('NOW', '-" + days + " days')";
+  // Sets without a chain form no chain to hand out; as a group of their
+  // own they would come first and hide every expired chain behind them.
   SQL oldest(
       "SELECT incarnation FROM (    SELECT incarnation, MAX(backup_time) backup_time FROM `" +
       pool +
       "`    WHERE incarnation NOT IN (SELECT incarnation FROM exclude_incarnation)    AND "
-      "state & 11 = 1 GROUP BY incarnation) `t` WHERE backup_time < " +
+      "state & 11 = 1 AND incarnation IS NOT NULL GROUP BY incarnation) `t` WHERE backup_time < " +
       limit + " ORDER BY backup_time");
   Value row;
   Legacy_Cursor cursor(conn, oldest, Legacy_Cursor::ROW, 0);
@@ -113,6 +135,21 @@ bool find_expired_chain(const Connection_Ptr& conn, const std::string& pool, int
   const std::string* found =
       row.is_object() ? object_get_str(row.get_ref<const Object&>(), "incarnation") : nullptr;
   incarnation = found != nullptr ? *found : std::string();
+  return true;
+}
+
+// Whether the pool's table holds backup set `uuid` (a valid uuid). False
+// when the query fails.
+bool holds_set(const Connection_Ptr& conn, const std::string& pool, const std::string& uuid,
+               bool& held) {
+  SQL count("SELECT COUNT(*) FROM `" + pool + "` WHERE uuid=:uuid");
+  long long n = 0;
+  if (!count.bind_uuid("uuid", uuid))
+    return false;
+  Legacy_Cursor cursor(conn, count, Legacy_Cursor::SCALAR, 0);
+  if (!cursor.fetch() || !(cursor >> n))
+    return false;
+  held = n != 0;
   return true;
 }
 
@@ -266,17 +303,12 @@ bool Storage_Catalog_Manager_Database_Impl::update_incarnation(const std::string
     database::Transaction transaction(conn);
     if (!begin_transaction(transaction, __LINE__))
       return false;
-    // Both sets must exist: an unknown chain start would leave the set
-    // without a backup type.
-    for (const std::string* member : {&uuid, &incarnation}) {
-      Object set;
-      if (!read_backup_set(conn, pool, *member, set)) {
-        LOG_ERROR("Failed to update incarnation: no backup set '%s' in pool '%s'.", member->c_str(),
-                  pool.c_str());
-        return false;
-      }
-    }
-    if (!conn->execute(take_type) || !conn->execute(move_members)) {
+    // When the old chain's first set is gone there is no type to take: the
+    // set keeps its own rather than losing it, and the later members still
+    // move to the new chain.
+    bool start_held = false;
+    if (!holds_set(conn, pool, incarnation, start_held) ||
+        (start_held && !conn->execute(take_type)) || !conn->execute(move_members)) {
       LOG_ERROR("Failed to update incarnation of '%s' in pool '%s'.", uuid.c_str(), pool.c_str());
       return false;
     }
@@ -365,6 +397,9 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_expired_set(const std::string&
   return guarded("Failed to get expired set", [&] {
     if (!check_pool(pool))
       return false;
+    // A negative count would be read as a limit in the future (MariaDB
+    // takes "interval --5 day" as +5 days) and expire every unprotected
+    // chain.
     if (retention_days < 0) {
       LOG_ERROR("Failed to get expired set: retention of %d days is negative.", retention_days);
       return false;
@@ -397,6 +432,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_deletable_set(const std::strin
     Filter_SQL* filter = chains.where().and_filter();
     filter->add_sql("state & :st_1 = :st_2");
     chains.bind("st_1", 9).bind("st_2", 9);
+    // Sets without a chain would group as one that hides the later chains.
+    filter->add_sql("incarnation IS NOT NULL");
     if (skip_warmup) {
       filter->add_sql("state & :st_3 != :st_4");
       chains.bind("st_3", 32).bind("st_4", 32);

@@ -263,6 +263,11 @@ bool Storage_Catalog_Manager_Database_Impl::remove_catalogs(const std::string& p
   return guarded("Failed to remove catalogs", [&] {
     if (!check_pool(pool))
       return false;
+    // Held for the loop, so every entry's steps share one session; without
+    // a database each would be skipped and the call would look done.
+    Connection_Ptr conn = get_connection();
+    if (!conn)
+      return false;
     for (std::size_t i = 0; i < uuids.size(); ++i) {
       if (!uuids[i].is_string()) {
         LOG_ERROR("Failed to remove catalogs: entry %d of the list is %s, not a uuid string.",

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/metadata.h"
@@ -101,6 +102,14 @@ bool Private_Server::stop() {
 database::Database Private_Server::database(const std::string& schema) const {
   database::Database db = server(schema);
   db.name("scat_private").socket(dir_ + "/mysqld.sock");
+  return db;
+}
+
+database::Database Private_Server::tcp_database(const std::string& schema) const {
+  unsigned port = 0;
+  std::ifstream(dir_ + "/port") >> port;
+  database::Database db = database(schema);
+  db.socket("").host("127.0.0.1").port(port);
   return db;
 }
 

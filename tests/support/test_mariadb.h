@@ -44,6 +44,8 @@ class Private_Server {
   bool stop();
 
   database::Database database(const std::string& schema) const;
+  // The same server over TCP on 127.0.0.1, once it has started.
+  database::Database tcp_database(const std::string& schema) const;
 
   Private_Server(const Private_Server&) = delete;
   Private_Server& operator=(const Private_Server&) = delete;

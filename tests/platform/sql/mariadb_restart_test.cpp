@@ -2,6 +2,10 @@
 // own so that the other test processes keep theirs.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "platform/sql/cursor.h"
 #include "platform/sql/transaction.h"
 #include "tests/support/log_capture.h"
@@ -47,6 +51,39 @@ class Mariadb_Restart : public ::testing::Test {
     ASSERT_TRUE(server_.start());
   }
 
+  // Runs `statement` (on conn_, waiting for a lock another session holds)
+  // and kills conn_'s session while the statement waits, as a server lost
+  // after it received a statement would. Returns what `statement` did.
+  bool killed_while_running(const std::function<bool()>& statement) {
+    Connection_Ptr holder = open_connection(server_.database("restart"));
+    long long id = -1;
+    SQL own_id("SELECT CONNECTION_ID()");
+    Legacy_Cursor cursor(conn_, own_id, Legacy_Cursor::SCALAR);
+    if (!holder || !holder->execute(std::string("SELECT GET_LOCK('held', 60)")) ||
+        !cursor.fetch() || !(cursor >> id)) {
+      ADD_FAILURE() << log_.dump();
+      return false;
+    }
+    bool done = false;
+    std::thread runner([&] { done = statement(); });
+    SQL waiting(
+        "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = :id AND STATE = "
+        "'User lock'");
+    waiting.bind("id", id);
+    long long seen = 0;
+    for (int i = 0; i < 6000 && seen == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      Legacy_Cursor poll(holder, waiting, Legacy_Cursor::SCALAR);
+      EXPECT_TRUE(poll.fetch() && (poll >> seen)) << log_.dump();
+    }
+    EXPECT_EQ(seen, 1) << "the statement never waited for the lock";
+    EXPECT_TRUE(holder->execute("KILL CONNECTION " + std::to_string(id)));
+    // Were the statement sent again, it would now run to its end.
+    EXPECT_TRUE(holder->execute(std::string("SELECT RELEASE_LOCK('held')")));
+    runner.join();
+    return done;
+  }
+
   Log_Capture log_;
   test_mariadb::Private_Server server_;
   Connection_Ptr conn_;
@@ -61,6 +98,19 @@ TEST_F(Mariadb_Restart, TheNextStatementReconnectsAndSucceeds) {
   // Text statements reconnect the same way.
   restart();
   EXPECT_TRUE(conn_->execute(std::string("DELETE FROM t WHERE name = 'before';"))) << log_.dump();
+  EXPECT_EQ(count(), 1);
+}
+
+TEST_F(Mariadb_Restart, ASessionOverTcpReconnectsAfterARestartToo) {
+  // Over TCP a write to a closed session still goes out; only the answer is
+  // lost. The closed session must be noticed before the statement is sent.
+  conn_ = open_connection(server_.tcp_database("restart"));
+  ASSERT_TRUE(conn_) << log_.dump();
+  ASSERT_TRUE(insert("before")) << log_.dump();
+  restart();
+  EXPECT_TRUE(conn_->execute(std::string("DELETE FROM t WHERE name = 'before';"))) << log_.dump();
+  restart();
+  EXPECT_TRUE(insert("after")) << log_.dump();
   EXPECT_EQ(count(), 1);
 }
 
@@ -80,6 +130,23 @@ TEST_F(Mariadb_Restart, ATransactionCutByTheRestartFailsAndLeavesNothingHalfWrit
   EXPECT_EQ(count(), 1) << log_.dump();
   EXPECT_TRUE(insert("later"));
   EXPECT_EQ(count(), 2);
+}
+
+TEST_F(Mariadb_Restart, AStatementLostAfterItWasSentIsNotSentAgain) {
+  SQL prepared("INSERT INTO t (name) SELECT IF(GET_LOCK('held', 60), :name, :name)");
+  prepared.bind("name", Binding_Value(std::string("prepared")));
+  EXPECT_FALSE(killed_while_running([&] { return conn_->execute(prepared); }));
+  EXPECT_TRUE(log_.contains("it was not sent again"));
+  // The server ran it to its end (the lock wait gave up) and committed it
+  // before the session closed: it must not run twice. The next statement
+  // opens a new session.
+  EXPECT_EQ(count(), 1) << log_.dump();
+
+  EXPECT_FALSE(killed_while_running([&] {
+    return conn_->execute(
+        std::string("INSERT INTO t (name) SELECT IF(GET_LOCK('held', 60), 'text', 'text')"));
+  }));
+  EXPECT_EQ(count(), 2) << log_.dump();
 }
 
 TEST_F(Mariadb_Restart, AStoppedServerFailsWithAReasonInsteadOfHanging) {

@@ -211,6 +211,25 @@ TEST_P(Records, UpdatesMergeExtendedAttrs) {
   EXPECT_EQ(raw_rows("storage_catalog_device").size(), 1u);
 }
 
+TEST_P(Records, NullExtendedAttrsKeepTheStoredOnes) {
+  Object set = backup_set(u(1), u(1), "2024-01-01 00:00:00", 1 | 16);
+  set["extended_attrs"] = Object{{"snapshot_id", "s1"}};
+  add_set(set);
+  ASSERT_TRUE(
+      impl_->update_catalog(pool_, u(1), Object{{"name", "renamed"}, {"extended_attrs", nullptr}}))
+      << log_.dump();
+  EXPECT_EQ(stored_set(u(1))["name"], "renamed");
+  EXPECT_EQ(stored_set(u(1))["extended_attrs"], (Object{{"snapshot_id", "s1"}}));
+
+  long long id = 0;
+  ASSERT_TRUE(impl_->add_replicate_job(
+      Object{{"type", "replicate"}, {"extended_attrs", Object{{"a", 1}}}}, id));
+  ASSERT_TRUE(impl_->update_replicate_job(id, Object{{"extended_attrs", nullptr}})) << log_.dump();
+  Array rows;
+  ASSERT_TRUE(impl_->query_replicate_job(Object(), 0, -1, rows, nullptr));
+  EXPECT_EQ(rows[0]["extended_attrs"], (Object{{"a", 1}}));
+}
+
 TEST_P(Records, StateNamesFilterBackupSets) {
   add_set(backup_set(u(1), u(1), "2024-01-01 00:00:00", 1));       // online
   add_set(backup_set(u(2), u(1), "2024-01-02 00:00:00", 1 | 8));   // online, expired

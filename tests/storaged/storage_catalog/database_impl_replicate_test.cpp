@@ -244,6 +244,15 @@ TEST_P(Replicate_Jobs, RetryCandidatesAreFailedReplicationsDueAgain) {
                                    {"retry", 3}})));
 }
 
+TEST_P(Replicate_Jobs, RetryRefusesANegativeDelay) {
+  Object started{{"retry", 2}, {"start_time", db_clock(-3600).second}};
+  add_job("replicate", 1, "failed", started);
+  Array rows;
+  EXPECT_FALSE(impl_->get_retry_replicate_jobs(-5, rows));
+  EXPECT_TRUE(log_.has("Failed to get retry replicate jobs: a delay of -5 hours is negative."));
+  EXPECT_TRUE(rows.empty());
+}
+
 TEST_P(Replicate_Jobs, NotReplicatedCatalogsLackAReplicateJobToTheTarget) {
   add_set(backup_set(u(3), u(3), "2024-01-03 00:00:00", 2));
   add_job("replicate", 1, "succeeded");

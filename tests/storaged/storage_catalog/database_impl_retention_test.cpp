@@ -121,6 +121,53 @@ TEST_P(Retention, VmAgentsShareProtectionByMinorResource) {
   EXPECT_TRUE(expired(1, 10).empty());
 }
 
+TEST_P(Retention, SetsWithoutAChainHideNoExpiredChain) {
+  // The oldest sets belong to no chain.
+  Object loose = backup_set(u(1), u(1), days_ago(50), 1 | 8);
+  loose.erase("incarnation");
+  add_set(loose);
+  add(2, 2, days_ago(40), 0xB01);
+  EXPECT_EQ(expired(0, 10), (std::vector<std::string>{u(2)}));
+
+  ASSERT_TRUE(impl_->update_catalog(pool_, u(2), Object{{"state", 1 | 8}}));
+  Array rows;
+  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, false, 0)) << log_.dump();
+  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(2)}));
+}
+
+TEST_P(Retention, ProtectsMoreChainsThanAStatementTakesParameters) {
+  // More resources, each with a chain of one set, than MariaDB takes
+  // parameters in one statement (65,535).
+  const int kResources = 70000;
+  const std::string digits =
+      "(SELECT 0 d UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4 "
+      "UNION ALL SELECT 5 UNION ALL SELECT 6 UNION ALL SELECT 7 UNION ALL SELECT 8 UNION ALL "
+      "SELECT 9)";
+  const std::string n = "(a.d + 10 * b.d + 100 * c.d + 1000 * e.d + 10000 * f.d)";
+  auto random_uuid = [&](const char* salt) {
+    return is_mysql() ? "UNHEX(MD5(CONCAT('" + std::string(salt) + "', " + n + ")))"
+                      : std::string("randomblob(16)");
+  };
+  // Times a second apart, as real backups are.
+  const std::string time = is_mysql()
+                               ? "DATE_SUB('" + days_ago(20) + "', INTERVAL " + n + " SECOND)"
+                               : "DATETIME('" + days_ago(20) + "', '-' || " + n + " || ' seconds')";
+  auto conn = impl_->get_connection();
+  ASSERT_TRUE(conn->execute(
+      "INSERT INTO `" + pool_ +
+      "` (uuid, incarnation, resource_uuid, agent, backup_time, state, minor_resource_id) "
+      "SELECT " +
+      random_uuid("u") + ", " + random_uuid("i") + ", " + random_uuid("r") + ", 'backupd', " +
+      time + ", 1, '' FROM " + digits + " a, " + digits + " b, " + digits + " c, " + digits +
+      " e, " + digits + " f WHERE " + n + " < " + std::to_string(kResources) + ";"))
+      << log_.dump();
+  // One resource of a virtual machine agent with two chains.
+  add(1, 1, days_ago(40), 0xB00, "vm-1", "backup.vmware.vm");
+  add(2, 2, days_ago(30), 0xB00, "vm-1", "backup.vmware.vm");
+  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
+  EXPECT_EQ(temporary_rows(conn, {"exclude_incarnation"}), 0);
+}
+
 TEST_P(Retention, ExpiredSetLeavesTemporaryTableEmptyAndRefusesNegativeDays) {
   add(1, 1, days_ago(40));
   add(2, 2, days_ago(30));
@@ -300,14 +347,30 @@ TEST_P(Retention, UpdateIncarnationChangesNothingWhenAStepFails) {
   EXPECT_EQ(stored_set(u(2))["backup_type"], "incremental");
   EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
   EXPECT_EQ(stored_set(u(3))["incarnation"], u(1));
-
-  // Unknown sets are refused before anything is written.
-  EXPECT_FALSE(impl_->update_incarnation(pool_, u(2), u(9)));
-  EXPECT_TRUE(log_.has("Failed to update incarnation: no backup set '" + u(9) + "' in pool '" +
-                       pool_ + "'."));
-  EXPECT_EQ(stored_set(u(2))["backup_type"], "incremental");
-  EXPECT_FALSE(impl_->update_incarnation(pool_, u(9), u(1)));
   EXPECT_FALSE(impl_->update_incarnation(u(0xEEE), u(2), u(1)));
+}
+
+TEST_P(Retention, UpdateIncarnationOfASetThePoolLacksChangesNothing) {
+  add(1, 1, "2024-01-01 00:00:00");
+  add(2, 1, "2024-01-02 00:00:00");
+  ASSERT_TRUE(impl_->update_incarnation(pool_, u(9), u(1))) << log_.dump();
+  EXPECT_EQ(stored_set(u(1))["incarnation"], u(1));
+  EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
+  EXPECT_EQ(stored_set(u(2))["backup_type"], "incremental");
+}
+
+TEST_P(Retention, UpdateIncarnationMovesLaterMembersWhenTheChainStartIsGone) {
+  add(1, 1, "2024-01-01 00:00:00");
+  add(2, 1, "2024-01-02 00:00:00");
+  add(3, 1, "2024-01-03 00:00:00");
+  add(4, 1, "2024-01-04 00:00:00");
+  ASSERT_TRUE(impl_->remove_catalog(pool_, u(1)));
+  ASSERT_TRUE(impl_->update_incarnation(pool_, u(3), u(1))) << log_.dump();
+  EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
+  EXPECT_EQ(stored_set(u(3))["incarnation"], u(3));
+  EXPECT_EQ(stored_set(u(4))["incarnation"], u(3));
+  // No first set to take a type from: the set keeps its own.
+  EXPECT_EQ(stored_set(u(3))["backup_type"], "incremental");
 }
 
 SCAT_INSTANTIATE_ENGINES(Retention);

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "platform/sql/cursor.h"
+#include "platform/sql/legacy_manager.h"
+#include "platform/sql/metadata.h"
 #include "tests/storaged/storage_catalog/catalog_back_end_test.h"
+#include "tests/support/test_mariadb.h"
 
 namespace {
 
@@ -208,6 +212,27 @@ TEST_P(States, RemoveCatalogsStopsAtAnEntryThatIsNotAString) {
   EXPECT_FALSE(stored_set(u(2)).is_null());
   EXPECT_EQ(removed.size(), 1u);
   EXPECT_EQ(take_notices().size(), 1u);
+}
+
+TEST_P(States, RemoveCatalogsWithoutADatabaseFails) {
+  add_set(backup_set(u(1), u(1), "2024-01-01 00:00:00", 1));
+  // The catalog can no longer be reached: a folder stands where the file
+  // was, or the shared catalog names a database the server lacks.
+  if (is_mysql()) {
+    database::Database gone = test_mariadb::server("scat_test_no_such_database");
+    gone.name("storage_catalog");
+    database::Manager::instance()->configure("storage_catalog", gone);
+    database::sql::Legacy_Manager::instance()->close("storage_catalog");
+  } else {
+    impl_->close();
+    ASSERT_TRUE(std::filesystem::remove(impl_->path()));
+    ASSERT_TRUE(std::filesystem::create_directory(impl_->path()));
+  }
+  ASSERT_FALSE(impl_->get_connection());
+  Array removed;
+  EXPECT_FALSE(impl_->remove_catalogs(pool_, Array{u(1)}, removed));
+  EXPECT_TRUE(removed.empty());
+  EXPECT_TRUE(take_notices().empty());
 }
 
 TEST_P(States, ConcurrentChangesOfDifferentBitsAreAllKept) {
