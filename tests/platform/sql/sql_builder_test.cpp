@@ -12,8 +12,10 @@ const std::string kUuid = "0123456789abcdef0123456789abcdef";
 
 std::string render(const SQL& s, int dialect = DIALECT_SQLITE, Bindings* bindings = nullptr) {
   Render_Context ctx(dialect);
-  if (!s.render(ctx)) return "INVALID: " + ctx.error();
-  if (bindings != nullptr) *bindings = ctx.bindings();
+  if (!s.render(ctx))
+    return "INVALID: " + ctx.error();
+  if (bindings != nullptr)
+    *bindings = ctx.bindings();
   return ctx.text();
 }
 
@@ -134,8 +136,9 @@ TEST(SqlBuilder, PositionalRewriteSkipsLiteralsAndReusesNames) {
   Bindings b{{"uuid", Binding_Value(1)}, {"t", Binding_Value(2)}};
   std::string out, error;
   std::vector<Binding_Value> values;
-  ASSERT_TRUE(to_positional("SELECT ':uuid', \"a:b\", `c:d` FROM x WHERE a=:uuid AND b=:t OR c=:uuid",
-                            b, out, values, error));
+  ASSERT_TRUE(
+      to_positional("SELECT ':uuid', \"a:b\", `c:d` FROM x WHERE a=:uuid AND b=:t OR c=:uuid", b,
+                    out, values, error));
   EXPECT_EQ(out, "SELECT ':uuid', \"a:b\", `c:d` FROM x WHERE a=? AND b=? OR c=?");
   ASSERT_EQ(values.size(), 3u);
   EXPECT_EQ(values[2].integer(), 1);
