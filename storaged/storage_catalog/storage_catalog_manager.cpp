@@ -46,6 +46,7 @@
 #include "platform/runtime/rm_rf.h"
 #include "platform/runtime/simple_reactor.h"
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
+#include "storaged/storage_catalog/storage_catalog_manager_internal.h"
 
 namespace {
 
@@ -238,15 +239,17 @@ Storage_Catalog_Manager::Impl_Ptr Storage_Catalog_Manager::locked_impl(const Uui
   return lookup(*pool_uuid);
 }
 
+Storage_Catalog_Manager::Impl_Ptr Storage_Catalog_Manager::stored_impl(const std::string& key) {
+  std::lock_guard<std::mutex> guard(impls_lock_);
+  auto it = impls_.find(key);
+  return it != impls_.end() ? it->second : Impl_Ptr();
+}
+
 Storage_Catalog_Manager::Impl_Ptr Storage_Catalog_Manager::lookup(const std::string& pool_uuid) {
-  {
-    std::lock_guard<std::mutex> guard(impls_lock_);
-    auto it = impls_.find(pool_uuid);
-    if (it != impls_.end())
-      return it->second;
-  }
-  LOG_ERROR("Failed to get storage catalog manager by pool %s.", pool_uuid.c_str());
-  return Impl_Ptr();
+  Impl_Ptr impl = stored_impl(pool_uuid);
+  if (!impl)
+    LOG_ERROR("Failed to get storage catalog manager by pool %s.", pool_uuid.c_str());
+  return impl;
 }
 
 Storage_Catalog_Manager::Impl_Ptr Storage_Catalog_Manager::default_impl(const char* refusal) {
@@ -255,14 +258,26 @@ Storage_Catalog_Manager::Impl_Ptr Storage_Catalog_Manager::default_impl(const ch
       LOG_ERROR("%s", refusal);
     return Impl_Ptr();
   }
-  {
-    std::lock_guard<std::mutex> guard(impls_lock_);
-    auto it = impls_.find(kDefaultKey);
-    if (it != impls_.end())
-      return it->second;
-  }
-  LOG_ERROR("Failed to get default storage catalog manager.");
-  return Impl_Ptr();
+  Impl_Ptr impl = stored_impl(kDefaultKey);
+  if (!impl)
+    LOG_ERROR("Failed to get default storage catalog manager.");
+  return impl;
+}
+
+bool Storage_Catalog_Manager::on_pool(const char* operation, const std::string& pool_uuid,
+                                      const Impl_Call& call, bool check_synchronized) {
+  return scat_front::guarded(operation, [&] {
+    Impl_Ptr impl = find_impl(pool_uuid, check_synchronized);
+    return impl && call(*impl);
+  });
+}
+
+bool Storage_Catalog_Manager::on_default(const char* operation, const char* refusal,
+                                         const Impl_Call& call) {
+  return scat_front::guarded(operation, [&] {
+    Impl_Ptr impl = default_impl(refusal);
+    return impl && call(*impl);
+  });
 }
 
 std::vector<Storage_Catalog_Manager::Impl_Ptr> Storage_Catalog_Manager::all_impls() {

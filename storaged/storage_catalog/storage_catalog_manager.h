@@ -258,7 +258,9 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
 
  private:
   friend class ACE_Singleton<Storage_Catalog_Manager, ACE_Null_Mutex>;
-  using Impl_Ptr = std::shared_ptr<Storage_Catalog_Manager_Impl>;
+  using Impl = Storage_Catalog_Manager_Impl;
+  using Impl_Ptr = std::shared_ptr<Impl>;
+  using Impl_Call = std::function<bool(Impl&)>;
   using Uuid_Source = std::function<const std::string*()>;
 
   Storage_Catalog_Manager();
@@ -266,6 +268,14 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
 
   Impl_Ptr find_impl(const std::string& pool_uuid, bool check_synchronized);
   Impl_Ptr default_impl(const char* refusal);
+  // Run `call` on the back-end find_impl (on_pool) or default_impl
+  // (on_default) gives; false when there is none. An exception is logged
+  // as a failure to do `operation` and gives false.
+  bool on_pool(const char* operation, const std::string& pool_uuid, const Impl_Call& call,
+               bool check_synchronized = true);
+  bool on_default(const char* operation, const char* refusal, const Impl_Call& call);
+  // The map's entry for `key`, or null; logs nothing.
+  Impl_Ptr stored_impl(const std::string& key);
   // The lock-holding lookup: `uuid_of` runs with lock_ held and names the
   // pool (null: none). Errors it raises reach the caller.
   Impl_Ptr locked_impl(const Uuid_Source& uuid_of);
@@ -275,15 +285,16 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   Impl_Ptr create_impl(const std::string& dir);
   void store_impl(const std::string& key, Impl_Ptr impl);
 
-  bool merge_local_pools(
-      const std::function<bool(Storage_Catalog_Manager_Impl&, Array&, long long&)>& query,
-      Array& rows, long long* total);
+  bool merge_local_pools(const std::function<bool(Impl&, Array&, long long&)>& query, Array& rows,
+                         long long* total);
   bool fetch_local_pools(Object& pools);
   bool post_pools_state(const Array& body, Value& reply);
   // Marks "deleting" each pool the daemon's reply lists as "deleted".
   void mark_deleted_pools(const Value& reply);
   bool revoke_dedup_master_i(const std::string& pool_uuid);
   bool remove_pool_records(const Connection_Ptr& conn, const std::string& pool_uuid);
+  // get_quoted on a connection the caller already holds.
+  int count_quoted(const Connection_Ptr& conn, const std::string& pool_uuid);
 
   // Guarded by impls_lock_, which is only held for a lookup or a change of
   // the map. Shared ownership lets a call finish on a back-end that another

@@ -3,6 +3,7 @@
 // catalogs in step with the devices: a device names the local directory of
 // its pool on each attached host.
 #include "storaged/storage_catalog/storage_catalog_manager.h"
+#include "storaged/storage_catalog/storage_catalog_manager_internal.h"
 
 #include <exception>
 #include <stdexcept>
@@ -47,25 +48,21 @@ std::string text_or_empty(const std::string* text) {
 
 }  // namespace
 
+using scat_front::guarded;
+
 bool Storage_Catalog_Manager::query_device(const Object& filter, long long offset, long long limit,
                                            Array& rows, long long* total) {
-  try {
+  return guarded("query device", [&] {
     Impl_Ptr impl = locked_impl([&] { return object_get_str(filter, "pool_uuid"); });
     return impl && impl->query_device(filter, offset, limit, rows, total);
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to query device: %s", e.what());
-    return false;
-  }
+  });
 }
 
 bool Storage_Catalog_Manager::query_device(Select_SQL& sql, Array& rows, long long* total) {
-  try {
+  return guarded("query device", [&] {
     Impl_Ptr impl = locked_impl([&] { return filter_uuid(sql, "pool_uuid"); });
     return impl && impl->query(sql, rows, total);
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to query device: %s", e.what());
-    return false;
-  }
+  });
 }
 
 bool Storage_Catalog_Manager::add_device(const Object& device, const std::string* pool_uuid) {
@@ -141,40 +138,33 @@ bool Storage_Catalog_Manager::remove_device(const std::string& device_uuid, cons
 
 bool Storage_Catalog_Manager::query_pool(const Object& filter, long long offset, long long limit,
                                          Array& rows, long long* total) {
-  try {
+  return guarded("query pool", [&] {
     Impl_Ptr impl = locked_impl([&] { return object_get_str(filter, "uuid"); });
     if (impl)
       return impl->query_pool(filter, offset, limit, rows, total);
     return merge_local_pools(
-        [&](Storage_Catalog_Manager_Impl& local, Array& found, long long& count) {
+        [&](Impl& local, Array& found, long long& count) {
           return local.query_pool(filter, 0, -1, found, &count);
         },
         rows, total);
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to query pool: %s", e.what());
-    return false;
-  }
+  });
 }
 
 bool Storage_Catalog_Manager::query_pool(Select_SQL& sql, Array& rows, long long* total) {
-  try {
+  return guarded("query pool", [&] {
     Impl_Ptr impl = locked_impl([&] { return filter_uuid(sql, "uuid"); });
     if (impl)
       return impl->query(sql, rows, total);
     Select_SQL unpaged = sql;
     unpaged.offset(0).limit(-1);
-    return merge_local_pools([&](Storage_Catalog_Manager_Impl& local, Array& found,
+    return merge_local_pools([&](Impl& local, Array& found,
                                  long long& count) { return local.query(unpaged, found, &count); },
                              rows, total);
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to query pool: %s", e.what());
-    return false;
-  }
+  });
 }
 
 bool Storage_Catalog_Manager::merge_local_pools(
-    const std::function<bool(Storage_Catalog_Manager_Impl&, Array&, long long&)>& query,
-    Array& rows, long long* total) {
+    const std::function<bool(Impl&, Array&, long long&)>& query, Array& rows, long long* total) {
   if (!on_agent_)
     return false;
   for (const Impl_Ptr& impl : all_impls()) {

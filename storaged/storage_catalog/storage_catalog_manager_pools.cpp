@@ -76,11 +76,13 @@ bool Storage_Catalog_Manager::fetch_local_pools(Object& pools) {
     LOG_ERROR("Failed to get storages info from backupd.");
     return false;
   }
-  if (!reply.is_object() || object_get_array(reply.get_ref<const Object&>(), "rows") == nullptr) {
+  const Array* rows =
+      reply.is_object() ? object_get_array(reply.get_ref<const Object&>(), "rows") : nullptr;
+  if (rows == nullptr) {
     LOG_ERROR("Failed to read storages info from backupd: no \"rows\" array.");
     return false;
   }
-  for (const Value& row : *object_get_array(reply.get_ref<const Object&>(), "rows")) {
+  for (const Value& row : *rows) {
     try {
       add_local_pool(row, host_key_, pools);
     } catch (const std::exception& e) {
@@ -205,7 +207,7 @@ bool Storage_Catalog_Manager::revoke_dedup_master_i(const std::string& pool_uuid
     LOG_ERROR("Failed to remove all catalogs while revoking dedup master from '%s'.",
               pool_uuid.c_str());
 
-  int quoted = get_quoted(pool_uuid);
+  int quoted = count_quoted(conn, pool_uuid);
   if (quoted >= 1) {
     Update_SQL update;
     update.table(kPoolTable).set("quoted", quoted);
@@ -246,8 +248,11 @@ bool Storage_Catalog_Manager::remove_pool_records(const Connection_Ptr& conn,
 
 int Storage_Catalog_Manager::get_quoted(const std::string& pool_uuid) {
   Connection_Ptr conn = get_connection(pool_uuid);
-  if (!conn)
-    return -1;
+  return conn ? count_quoted(conn, pool_uuid) : -1;
+}
+
+int Storage_Catalog_Manager::count_quoted(const Connection_Ptr& conn,
+                                          const std::string& pool_uuid) {
   Select_SQL select;
   select.table(kReplicateTable).select("COUNT(*)");
   select.where().and_filter()->add_sql("target_uuid=:uuid");

@@ -26,13 +26,7 @@ bool Storage_Catalog_Manager::get_incarnation_info(const Array& requests, Value&
       const Object& asked = request.get_ref<const Object&>();
       const std::string& pool_uuid = object_get_str_or_throw(asked, "pool_uuid");
       const Array& catalog_uuids = object_get_array_or_throw(asked, "catalog_uuids");
-      Impl_Ptr impl = central;
-      if (on_agent_) {
-        std::lock_guard<std::mutex> map_guard(impls_lock_);
-        auto it = impls_.find(pool_uuid);
-        if (it != impls_.end())
-          impl = it->second;
-      }
+      Impl_Ptr impl = on_agent_ ? stored_impl(pool_uuid) : central;
       if (!impl) {
         LOG_ERROR("Failed to get impl of Storage Catalog Manager.");
         return false;
@@ -49,18 +43,14 @@ bool Storage_Catalog_Manager::get_incarnation_info(const Array& requests, Value&
 
 bool Storage_Catalog_Manager::get_pool_size(const std::string& pool_uuid, long long& total,
                                             bool include_expired) {
-  return guarded("get pool size", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->get_pool_size(pool_uuid, total, include_expired);
-  });
+  return on_pool("get pool size", pool_uuid,
+                 [&](Impl& impl) { return impl.get_pool_size(pool_uuid, total, include_expired); });
 }
 
 bool Storage_Catalog_Manager::get_pool_size(const std::string& pool_uuid, long long& total,
                                             long long* expired) {
-  return guarded("get pool size", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->get_pool_size(pool_uuid, total, expired);
-  });
+  return on_pool("get pool size", pool_uuid,
+                 [&](Impl& impl) { return impl.get_pool_size(pool_uuid, total, expired); });
 }
 
 bool Storage_Catalog_Manager::get_a_expired_set(const std::string& pool_uuid, Array& set,
@@ -68,42 +58,35 @@ bool Storage_Catalog_Manager::get_a_expired_set(const std::string& pool_uuid, Ar
   ACE_Guard<ACE_Thread_Mutex> guard(lock_);
   if (!guard.locked())
     return false;
-  return guarded("get expired set", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->get_a_expired_set(pool_uuid, set, keep_count, retention_days);
+  return on_pool("get expired set", pool_uuid, [&](Impl& impl) {
+    return impl.get_a_expired_set(pool_uuid, set, keep_count, retention_days);
   });
 }
 
 bool Storage_Catalog_Manager::get_a_deletable_set(const std::string& pool_uuid, Array& set,
                                                   bool skip_warmup, long long skip) {
-  return guarded("get deletable set", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->get_a_deletable_set(pool_uuid, set, skip_warmup, skip);
+  return on_pool("get deletable set", pool_uuid, [&](Impl& impl) {
+    return impl.get_a_deletable_set(pool_uuid, set, skip_warmup, skip);
   });
 }
 
 bool Storage_Catalog_Manager::is_deletable(const std::string& pool_uuid,
                                            const Array& catalog_uuids) {
-  return guarded("check deletable sets", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->is_deletable(pool_uuid, catalog_uuids);
-  });
+  return on_pool("check deletable sets", pool_uuid,
+                 [&](Impl& impl) { return impl.is_deletable(pool_uuid, catalog_uuids); });
 }
 
 bool Storage_Catalog_Manager::get_replicate_job_info(long long id, const std::string& pool_uuid,
                                                      Object& out) {
-  return guarded("get replicate job info", [&] {
-    Impl_Ptr impl = default_impl(kNoReplicate);
-    return impl && impl->get_replicate_job_info(id, pool_uuid, out);
-  });
+  return on_default("get replicate job info", kNoReplicate,
+                    [&](Impl& impl) { return impl.get_replicate_job_info(id, pool_uuid, out); });
 }
 
 bool Storage_Catalog_Manager::get_replicate_job_info(
     const std::map<std::string, std::string>& filter, long long offset, long long limit, Array& out,
     long long* total) {
-  return guarded("get replicate job info", [&] {
-    Impl_Ptr impl = default_impl(kNoReplicate);
-    return impl && impl->get_replicate_job_info(filter, offset, limit, out, total);
+  return on_default("get replicate job info", kNoReplicate, [&](Impl& impl) {
+    return impl.get_replicate_job_info(filter, offset, limit, out, total);
   });
 }
 
@@ -111,70 +94,59 @@ bool Storage_Catalog_Manager::get_replicate_job_statistics_info(const std::strin
                                                                 const std::string* start,
                                                                 const std::string* end,
                                                                 Object& out) {
-  return guarded("get replicate job statistics info", [&] {
-    Impl_Ptr impl = default_impl(kNoReplicate);
-    return impl && impl->get_replicate_job_statistics_info(pool_uuid, start, end, out);
+  return on_default("get replicate job statistics info", kNoReplicate, [&](Impl& impl) {
+    return impl.get_replicate_job_statistics_info(pool_uuid, start, end, out);
   });
 }
 
 bool Storage_Catalog_Manager::get_merge_backup_job_info(const std::string& pool_uuid, long long id,
                                                         Object& out) {
-  return guarded("get merge backup job info", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->get_merge_backup_job_info(pool_uuid, id, out);
-  });
+  return on_pool("get merge backup job info", pool_uuid,
+                 [&](Impl& impl) { return impl.get_merge_backup_job_info(pool_uuid, id, out); });
 }
 
 bool Storage_Catalog_Manager::get_merge_backup_job_info(Select_SQL& sql, Array& out,
                                                         long long* total) {
-  return guarded("get merge backup job info", [&] {
-    Impl_Ptr impl = default_impl(kNoMergeBackup);
-    return impl && impl->get_merge_backup_job_info(sql, out, total);
-  });
+  return on_default("get merge backup job info", kNoMergeBackup,
+                    [&](Impl& impl) { return impl.get_merge_backup_job_info(sql, out, total); });
 }
 
 bool Storage_Catalog_Manager::get_catalogs_with_incarnation(const std::string& pool_uuid,
                                                             const std::string& catalog_uuid,
                                                             const std::string& incarnation,
                                                             Array& out, bool whole_chain) {
-  return guarded("get catalogs with incarnation", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->get_catalogs_with_incarnation(pool_uuid, catalog_uuid, incarnation, out,
-                                                       whole_chain);
+  return on_pool("get catalogs with incarnation", pool_uuid, [&](Impl& impl) {
+    return impl.get_catalogs_with_incarnation(pool_uuid, catalog_uuid, incarnation, out,
+                                              whole_chain);
   });
 }
 
 bool Storage_Catalog_Manager::get_retry_replicate_jobs(int hours, Array& out) {
-  return guarded("get retry replicate jobs", [&] {
-    Impl_Ptr impl = default_impl(kNoReplicate);
-    return impl && impl->get_retry_replicate_jobs(hours, out);
-  });
+  return on_default("get retry replicate jobs", kNoReplicate,
+                    [&](Impl& impl) { return impl.get_retry_replicate_jobs(hours, out); });
 }
 
 bool Storage_Catalog_Manager::get_not_replicated_catalogs(const std::string& source_pool_uuid,
                                                           const std::string& target_pool_uuid,
                                                           Array& out) {
-  return guarded("get not replicated catalogs", [&] {
-    Impl_Ptr impl = default_impl(kNoReplicate);
-    return impl && impl->get_not_replicated_catalogs(source_pool_uuid, target_pool_uuid, out);
+  return on_default("get not replicated catalogs", kNoReplicate, [&](Impl& impl) {
+    return impl.get_not_replicated_catalogs(source_pool_uuid, target_pool_uuid, out);
   });
 }
 
 bool Storage_Catalog_Manager::get_disaster_restore_time_points(
     const std::map<std::string, std::string>& filter, long long offset, long long limit, Array& out,
     long long* total) {
-  return guarded("get disaster restore time points", [&] {
-    Impl_Ptr impl = default_impl(kNoDisasterRestore);
-    return impl && impl->get_disaster_restore_time_points(filter, offset, limit, out, total);
+  return on_default("get disaster restore time points", kNoDisasterRestore, [&](Impl& impl) {
+    return impl.get_disaster_restore_time_points(filter, offset, limit, out, total);
   });
 }
 
 bool Storage_Catalog_Manager::get_merge_backup_strategy(const std::string& pool_uuid,
                                                         const std::string& catalog_uuid,
                                                         Object& out) {
-  return guarded("get merge backup strategy", [&] {
-    Impl_Ptr impl = default_impl(kNoMergeBackup);
-    return impl && impl->get_merge_backup_strategy(pool_uuid, catalog_uuid, out);
+  return on_default("get merge backup strategy", kNoMergeBackup, [&](Impl& impl) {
+    return impl.get_merge_backup_strategy(pool_uuid, catalog_uuid, out);
   });
 }
 
@@ -197,9 +169,8 @@ bool Storage_Catalog_Manager::get_catalogs(const std::string& pool_uuid,
     VRT_LOG_UNEXPECTED("group", VRT_IS_NULL_OR_EMPTY);
     return false;
   }
-  return guarded("get catalogs", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->get_catalogs(pool_uuid, from_uuid, to_uuid, group, out);
+  return on_pool("get catalogs", pool_uuid, [&](Impl& impl) {
+    return impl.get_catalogs(pool_uuid, from_uuid, to_uuid, group, out);
   });
 }
 
@@ -218,31 +189,27 @@ bool Storage_Catalog_Manager::update_incarnation(const std::string& pool_uuid,
     VRT_LOG_UNEXPECTED("incarnation", VRT_IS_NULL_OR_EMPTY);
     return false;
   }
-  return guarded("update incarnation", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, true);
-    return impl && impl->update_incarnation(pool_uuid, base_uuid, incarnation);
+  return on_pool("update incarnation", pool_uuid, [&](Impl& impl) {
+    return impl.update_incarnation(pool_uuid, base_uuid, incarnation);
   });
 }
 
 bool Storage_Catalog_Manager::get_old_catalog(const std::string& pool_uuid,
                                               const std::string& catalog_uuid, Object& out) {
-  return guarded("get old catalog", [&] {
-    Impl_Ptr impl = default_impl(kNoOldCatalog);
-    return impl && impl->get_old_catalog(pool_uuid, catalog_uuid, out);
-  });
+  return on_default("get old catalog", kNoOldCatalog,
+                    [&](Impl& impl) { return impl.get_old_catalog(pool_uuid, catalog_uuid, out); });
 }
 
 bool Storage_Catalog_Manager::is_replicate_pool(const std::string& pool_uuid) {
-  return guarded("check replicate pool", [&] {
-    Impl_Ptr impl = find_impl(pool_uuid, false);
-    return impl && impl->is_replicate_pool(pool_uuid);
-  });
+  return on_pool(
+      "check replicate pool", pool_uuid,
+      [&](Impl& impl) { return impl.is_replicate_pool(pool_uuid); }, false);
 }
 
 bool Storage_Catalog_Manager::is_replicated_catalog(const std::string& target_pool_uuid,
                                                     const std::string& catalog_uuid) {
-  return guarded("check replicated catalog", [&] {
-    Impl_Ptr impl = find_impl(target_pool_uuid, false);
-    return impl && impl->is_replicated_catalog(target_pool_uuid, catalog_uuid);
-  });
+  return on_pool(
+      "check replicated catalog", target_pool_uuid,
+      [&](Impl& impl) { return impl.is_replicated_catalog(target_pool_uuid, catalog_uuid); },
+      false);
 }
