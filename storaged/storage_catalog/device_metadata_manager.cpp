@@ -17,6 +17,7 @@
 #include "platform/runtime/log.h"
 #include "platform/sql/cursor.h"
 #include "platform/sql/legacy_manager.h"
+#include "storaged/storage_catalog/device_metadata_manager_internal.h"
 #include "storaged/storage_catalog/device_metadata_schema.h"
 
 using database::sql::Connection_Ptr;
@@ -26,6 +27,7 @@ using database::sql::Legacy_Cursor;
 using database::sql::Query_Result_Handler;
 using database::sql::Select_SQL;
 using database::sql::Update_SQL;
+using namespace device_metadata;
 
 namespace {
 
@@ -36,19 +38,6 @@ using Singleton = ACE_Unmanaged_Singleton<Device_Metadata_Manager, ACE_Null_Mute
 // additions would no longer share one lock.
 std::mutex singleton_lock;
 std::atomic<Device_Metadata_Manager*> current_manager{nullptr};
-
-const char kDatabase[] = "device_metadata";
-const char kFileTable[] = "device_metadata_file";
-const char kDirTable[] = "device_metadata_dir";
-
-const Query_Result_Handler::Column kColumns[] = {{"pool_uuid", Query_Result_Handler::UUID_HEX},
-                                                 {"device_uuid", Query_Result_Handler::UUID_HEX},
-                                                 {nullptr, 0}};
-
-const Query_Result_Handler& uuid_handler() {
-  static const Query_Result_Handler handler(nullptr, kColumns, -1, -1);
-  return handler;
-}
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t';
@@ -66,16 +55,23 @@ std::string dirname_of(const std::string& path) {
   return path.substr(0, end + 1);
 }
 
-bool has_text(const char* text) {
-  return text != nullptr && *text != '\0';
-}
-
 Connection_Ptr raw_connection() {
-  register_device_metadata_schema();
   return database::sql::Legacy_Manager::instance()->get_connection_r(kDatabase);
 }
 
 }  // namespace
+
+bool device_metadata::fetch_rows(const Connection_Ptr& conn, const Select_SQL& select,
+                                 Value& rows) {
+  static const Query_Result_Handler::Column kColumns[] = {
+      {"pool_uuid", Query_Result_Handler::UUID_HEX},
+      {"device_uuid", Query_Result_Handler::UUID_HEX},
+      {nullptr, 0}};
+  static const Query_Result_Handler handler(nullptr, kColumns, -1, -1);
+  Legacy_Cursor cursor(conn, select, Legacy_Cursor::ROWS, 0);
+  cursor.result_handler(&handler);
+  return cursor.fetch(rows) && rows.is_array();
+}
 
 Device_Metadata_Manager::Device_Metadata_Manager() {
   register_device_metadata_schema();
@@ -162,20 +158,13 @@ bool Device_Metadata_Manager::add_file(const char* pool, const char* device, con
                   {"size", size},      {"grouping", has_text(grouping) ? grouping : ""}};
     if (!add_normalised_dir(device, parent))
       return false;
-    Connection_Ptr conn = connection();
-    if (!conn)
-      return false;
     Insert_SQL insert;
     insert.table(kFileTable);
     insert.value_key(record, "device_uuid", database::sql::COLUMN_UUID);
     insert.value_key(record, "pool_uuid", database::sql::COLUMN_UUID);
     for (const char* key : {"path", "parent", "size", "grouping", "extended_attrs"})
       insert.value_key(record, key);
-    if (!conn->execute(insert)) {
-      LOG_ERROR("Failed to execute device file insert sql.");
-      return false;
-    }
-    return true;
+    return execute_insert(insert, "file");
   } catch (const std::exception& e) {
     LOG_ERROR("Failed to add file '%s': %s", normalised.c_str(), e.what());
     return false;
@@ -204,23 +193,27 @@ bool Device_Metadata_Manager::add_normalised_dir(const char* device,
       if (!add_normalised_dir(device, parent))
         return false;
     }
-    Connection_Ptr conn = connection();
-    if (!conn)
-      return false;
     Insert_SQL insert;
     insert.table(kDirTable);
     insert.value_key(record, "device_uuid", database::sql::COLUMN_UUID);
     for (const char* key : {"path", "parent", "extended_attrs"})
       insert.value_key(record, key);
-    if (!conn->execute(insert)) {
-      LOG_ERROR("Failed to execute device dir insert sql.");
-      return false;
-    }
-    return true;
+    return execute_insert(insert, "dir");
   } catch (const std::exception& e) {
     LOG_ERROR("Failed to add dir '%s': %s", normalised.c_str(), e.what());
     return false;
   }
+}
+
+bool Device_Metadata_Manager::execute_insert(const Insert_SQL& insert, const char* what) {
+  Connection_Ptr conn = connection();
+  if (!conn)
+    return false;
+  if (!conn->execute(insert)) {
+    LOG_ERROR("Failed to execute device %s insert sql.", what);
+    return false;
+  }
+  return true;
 }
 
 bool Device_Metadata_Manager::update_file(const char* pool, const char* device, const char* path,
@@ -280,9 +273,7 @@ std::string Device_Metadata_Manager::is_in_pool(const char* path, const char* po
     if (has_text(grouping))
       filter->add_kv_item("grouping", Value(grouping));
     Value rows;
-    Legacy_Cursor cursor(conn, select, Legacy_Cursor::ROWS, 0);
-    cursor.result_handler(&uuid_handler());
-    if (!cursor.fetch(rows) || !rows.is_array()) {
+    if (!fetch_rows(conn, select, rows)) {
       LOG_ERROR("Failed to get file '%s' in pool '%s'.", path, pool);
       return std::string();
     }

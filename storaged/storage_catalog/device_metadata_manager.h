@@ -102,6 +102,9 @@ class Device_Metadata_Manager : public ACE_Recursive_Thread_Mutex {
   Device_Metadata_Manager();
 
   database::sql::Connection_Ptr connection();
+  // Runs `insert`; false, logged as a failed device `what` ("file",
+  // "dir") insert, when it fails or there is no connection.
+  bool execute_insert(const database::sql::Insert_SQL& insert, const char* what);
   // The forms of add_dir and check for a path validate_path already gave:
   // normalising again would halve a run of slashes once more and miss the
   // recorded rows.

@@ -5,10 +5,12 @@
 #include "platform/runtime/log.h"
 #include "platform/sql/legacy_manager.h"
 #include "storaged/storage_catalog/device_metadata_manager.h"
+#include "storaged/storage_catalog/device_metadata_manager_internal.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 
 using database::sql::Connection_Ptr;
 using database::sql::Delete_SQL;
+using namespace device_metadata;
 
 // The uuids of the pool's devices from the catalog. A device row without a
 // text "uuid" fails with its reason in `json_error`, for the caller's
@@ -92,7 +94,7 @@ bool Device_Metadata_Manager::remove(const char* pool, const char* path, const c
   if (type == TYPE_DIR) {
     for (const std::string& device : devices) {
       Delete_SQL remove;
-      remove.table("device_metadata_dir");
+      remove.table(kDirTable);
       remove.where().and_filter()->add_sql("device_uuid=:uuid AND path=:path");
       remove.bind_uuid("uuid", device);
       remove.bind("path", normalised);
@@ -104,12 +106,12 @@ bool Device_Metadata_Manager::remove(const char* pool, const char* path, const c
     return true;
   }
   Delete_SQL remove;
-  remove.table("device_metadata_file");
+  remove.table(kFileTable);
   database::sql::Filter_SQL* filter = remove.where().and_filter();
   VRT_CHECK_NOT_NULL(filter, false);
   filter->add_key_uuid_eq_item("pool_uuid", pool);
   filter->add_kv_item("path", Value(normalised));
-  if (grouping != nullptr && *grouping != '\0')
+  if (has_text(grouping))
     filter->add_kv_item("grouping", Value(grouping));
   if (!conn->execute(remove)) {
     LOG_ERROR("Failed to remove file row.");

@@ -3,37 +3,20 @@
 #include "platform/sql/cursor.h"
 #include "platform/sql/legacy_manager.h"
 #include "storaged/storage_catalog/device_metadata_manager.h"
+#include "storaged/storage_catalog/device_metadata_manager_internal.h"
 
 using database::sql::Connection_Ptr;
 using database::sql::Filter_SQL;
 using database::sql::Legacy_Cursor;
-using database::sql::Query_Result_Handler;
 using database::sql::Select_SQL;
-
-namespace {
-
-const char kFileTable[] = "device_metadata_file";
-const char kDirTable[] = "device_metadata_dir";
-
-const Query_Result_Handler::Column kColumns[] = {{"pool_uuid", Query_Result_Handler::UUID_HEX},
-                                                 {"device_uuid", Query_Result_Handler::UUID_HEX},
-                                                 {nullptr, 0}};
-
-const Query_Result_Handler& uuid_handler() {
-  static const Query_Result_Handler handler(nullptr, kColumns, -1, -1);
-  return handler;
-}
-
-}  // namespace
+using namespace device_metadata;
 
 // Reads the one column of each row, whatever the engine names
 // "distinct(device_uuid)". Raises JSON_Error for a row of another shape.
 bool Device_Metadata_Manager::distinct_devices(const Connection_Ptr& conn, const Select_SQL& select,
                                                std::vector<std::string>& found) {
   Value rows;
-  Legacy_Cursor cursor(conn, select, Legacy_Cursor::ROWS, 0);
-  cursor.result_handler(&uuid_handler());
-  if (!cursor.fetch(rows) || !rows.is_array())
+  if (!fetch_rows(conn, select, rows))
     return false;
   for (const Value& row : rows) {
     if (!row.is_object() || row.empty() || !row.begin()->is_string())
@@ -81,7 +64,7 @@ Device_Metadata_Manager::Type Device_Metadata_Manager::check_normalised(
       VRT_CHECK_NOT_NULL(filter, TYPE_NONE);
       filter->add_kv_item("path", Value(normalised));
       filter->add_in_uuid_item("device_uuid", device_uuids);
-      if (grouping != nullptr && *grouping != '\0')
+      if (has_text(grouping))
         filter->add_kv_item("grouping", Value(grouping));
       if (!distinct_devices(conn, files, found))
         return TYPE_NONE;
@@ -131,9 +114,7 @@ bool Device_Metadata_Manager::get_files_with_device(const char* device, long lon
 bool Device_Metadata_Manager::get_files(const Connection_Ptr& conn, Select_SQL& select,
                                         std::vector<File_Entry>& files, long long* total) {
   Value rows;
-  Legacy_Cursor cursor(conn, select, Legacy_Cursor::ROWS, 0);
-  cursor.result_handler(&uuid_handler());
-  if (!cursor.fetch(rows) || !rows.is_array()) {
+  if (!fetch_rows(conn, select, rows)) {
     LOG_ERROR("Failed to get files.");
     return false;
   }
