@@ -20,9 +20,6 @@
 
 namespace {
 
-typedef Job_Creator* (*Job_Creator_Factory)(Object_Exterminator*);
-typedef Object_Creator_T<YAJL_Handler>* (*Parser_Factory)(Object_Exterminator*);
-
 std::mutex instance_lock;
 Job_Manager* the_instance = nullptr;  // guarded by instance_lock
 std::string configured_directory;     // guarded by instance_lock
@@ -41,23 +38,48 @@ struct Module_Object {
     if (object != nullptr && exterminator != nullptr)
       exterminator(object);
   }
+  // Has `factory` (a symbol of the module, may be null: no factory) make
+  // the object. False when the factory made nothing.
+  bool make(void* factory) {
+    if (factory == nullptr)
+      return true;
+    object = reinterpret_cast<T* (*)(Object_Exterminator*)>(factory)(&exterminator);
+    return object != nullptr;
+  }
 };
 
-// A parser from `creator` run over `json`; null when there is no creator
-// or the parser cannot be made. `result` receives the parse result.
-template <typename Handler>
-std::unique_ptr<Handler> run_parser(Object_Creator_T<YAJL_Handler>* creator,
-                                    const std::string& json, int& result) {
+// What a parser from `creator` (may be null: none) reads from the stored
+// member `stored`, through the parser's `result`. Null when there is no
+// parser or it fails; a failure is logged, naming the member `what` of the
+// definition in `file`.
+template <typename Handler, typename Ptr>
+Ptr parse_member(Object_Creator_T<YAJL_Handler>* creator, const Value& stored,
+                 Ptr (Handler::*result)() const, const char* what, const std::string& file) {
   if (creator == nullptr)
-    return nullptr;
+    return Ptr();
   std::unique_ptr<YAJL_Handler> handler(creator->create());
-  auto* typed = dynamic_cast<Handler*>(handler.get());
-  if (typed == nullptr)
-    return nullptr;
-  handler.release();
-  std::unique_ptr<Handler> parser(typed);
-  result = parser->parse(json);
-  return parser;
+  auto* parser = dynamic_cast<Handler*>(handler.get());
+  if (parser == nullptr)
+    return Ptr();
+  Ptr parsed;
+  if (parser->parse(JSON_Dump(stored)) == YAJL_Handler::PARSED)
+    parsed = (parser->*result)();
+  if (parsed.null())
+    LOG_ERROR("Failed to parse the %s of job definition '%s'.", what, file.c_str());
+  return parsed;
+}
+
+// A stored source read as it is, for a type whose parser cannot read it.
+Job_Source_Ptr plain_source(const Value& stored) {
+  Job_Source_Ptr source(new Job_Source);
+  if (stored.is_object()) {
+    const Object& members = stored.get_ref<const Object&>();
+    if (const std::string* id = object_get_str(members, "id"))
+      source->id(*id);
+    if (const std::string* name = object_get_str(members, "name"))
+      source->name(*name);
+  }
+  return source;
 }
 
 }  // namespace
@@ -157,21 +179,11 @@ bool Job_Manager::load_module(const Job_Module& names) {
   if (!find(names.job_creator, creator) || !find(names.options_parser, options) ||
       !find(names.source_parser, source))
     return false;
-  if (creator != nullptr) {
-    auto make = reinterpret_cast<Job_Creator_Factory>(creator);
-    module->creator.object = make(&module->creator.exterminator);
-  }
-  if (options != nullptr) {
-    auto make = reinterpret_cast<Parser_Factory>(options);
-    module->options_parser.object = make(&module->options_parser.exterminator);
-  }
-  if (source != nullptr) {
-    auto make = reinterpret_cast<Parser_Factory>(source);
-    module->source_parser.object = make(&module->source_parser.exterminator);
-  }
-  if ((creator != nullptr && module->creator.object == nullptr) ||
-      (options != nullptr && module->options_parser.object == nullptr) ||
-      (source != nullptr && module->source_parser.object == nullptr)) {
+  // Every factory runs, even after one has failed.
+  bool made = module->creator.make(creator);
+  made = module->options_parser.make(options) && made;
+  made = module->source_parser.make(source) && made;
+  if (!made) {
     LOG_ERROR("Failed to create the objects of job module '%s'.", names.library.c_str());
     return false;
   }
@@ -226,39 +238,19 @@ Job_Definition_Ptr Job_Manager::read_definition(const std::string& file) {
   const Loaded_Module* module = module_of(definition->type(), definition->subtype());
   auto options = members.find("options");
   if (options != members.end()) {
-    int result = YAJL_Handler::PARSED;
-    auto parser =
-        run_parser<Job_Options_Handler>(module != nullptr ? module->options_parser.object : nullptr,
-                                        JSON_Dump(options->second), result);
-    if (parser && result == YAJL_Handler::PARSED && !parser->options().null()) {
-      definition->options(parser->options());
-    } else {
-      if (parser)
-        LOG_ERROR("Failed to parse the options of job definition '%s'.", file.c_str());
-      definition->options(Job_Options_Ptr(new job_store::Stored_Job_Options(options->second)));
-    }
+    Job_Options_Ptr parsed =
+        parse_member(module != nullptr ? module->options_parser.object : nullptr, options->second,
+                     &Job_Options_Handler::options, "options", file);
+    definition->options(parsed.null()
+                            ? Job_Options_Ptr(new job_store::Stored_Job_Options(options->second))
+                            : parsed);
   }
   auto source = members.find("source");
   if (source != members.end()) {
-    int result = YAJL_Handler::PARSED;
-    auto parser =
-        run_parser<Job_Source_Handler>(module != nullptr ? module->source_parser.object : nullptr,
-                                       JSON_Dump(source->second), result);
-    if (parser && result == YAJL_Handler::PARSED && !parser->source().null()) {
-      definition->source(parser->source());
-    } else {
-      if (parser)
-        LOG_ERROR("Failed to parse the source of job definition '%s'.", file.c_str());
-      Job_Source_Ptr plain(new Job_Source);
-      if (source->second.is_object()) {
-        const Object& s = source->second.get_ref<const Object&>();
-        if (const std::string* id = object_get_str(s, "id"))
-          plain->id(*id);
-        if (const std::string* name = object_get_str(s, "name"))
-          plain->name(*name);
-      }
-      definition->source(plain);
-    }
+    Job_Source_Ptr parsed =
+        parse_member(module != nullptr ? module->source_parser.object : nullptr, source->second,
+                     &Job_Source_Handler::source, "source", file);
+    definition->source(parsed.null() ? plain_source(source->second) : parsed);
   }
   return definition;
 }

@@ -77,9 +77,10 @@ const Object* object_get_object(const Object& object, const std::string& key) {
   return v == nullptr ? nullptr : v->get_ptr<const Object*>();
 }
 
+// The non-const forms below find through the const ones: the member is the
+// caller's own, so handing it back writable is sound.
 Object* object_get_object(Object& object, const std::string& key) {
-  auto it = object.find(key);
-  return it == object.end() ? nullptr : it->second.get_ptr<Object*>();
+  return const_cast<Object*>(object_get_object(static_cast<const Object&>(object), key));
 }
 
 const Array* object_get_array(const Object& object, const std::string& key) {
@@ -88,8 +89,7 @@ const Array* object_get_array(const Object& object, const std::string& key) {
 }
 
 Array* object_get_array(Object& object, const std::string& key) {
-  auto it = object.find(key);
-  return it == object.end() ? nullptr : it->second.get_ptr<Array*>();
+  return const_cast<Array*>(object_get_array(static_cast<const Object&>(object), key));
 }
 
 const std::string& object_get_str_or_throw(const Object& object, const std::string& key) {
@@ -129,12 +129,7 @@ const Object& object_get_object_or_throw(const Object& object, const std::string
 }
 
 Object& object_get_object_or_throw(Object& object, const std::string& key) {
-  auto it = object.find(key);
-  if (it == object.end())
-    throw_missing(key);
-  if (!it->second.is_object())
-    throw_type(key, "object", it->second);
-  return *it->second.get_ptr<Object*>();
+  return const_cast<Object&>(object_get_object_or_throw(static_cast<const Object&>(object), key));
 }
 
 const Array& object_get_array_or_throw(const Object& object, const std::string& key) {
@@ -145,12 +140,7 @@ const Array& object_get_array_or_throw(const Object& object, const std::string& 
 }
 
 Array& object_get_array_or_throw(Object& object, const std::string& key) {
-  auto it = object.find(key);
-  if (it == object.end())
-    throw_missing(key);
-  if (!it->second.is_array())
-    throw_type(key, "array", it->second);
-  return *it->second.get_ptr<Array*>();
+  return const_cast<Array&>(object_get_array_or_throw(static_cast<const Object&>(object), key));
 }
 
 bool object_get(const Object& object, const std::string& key, std::string& out) {

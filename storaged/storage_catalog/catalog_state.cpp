@@ -39,13 +39,12 @@ void catalog_state_to_array(Catalog_State state, Array& names) {
 void generate_state_filter_sql(const std::string& names, bool exclude, std::string& sql) {
   std::uint32_t mask = 0;
   std::size_t start = 0;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i] != ',')
+  // The end of the text closes the last name as a comma would.
+  for (std::size_t i = 0; i <= names.size(); ++i) {
+    if (i < names.size() && names[i] != ',')
       continue;
     mask |= name_to_catalog_state(names.data() + start, static_cast<int>(i - start));
     start = i + 1;
   }
-  if (start < names.size())
-    mask |= name_to_catalog_state(names.data() + start, static_cast<int>(names.size() - start));
   sql = "state & " + std::to_string(mask) + " = " + std::to_string(exclude ? 0 : mask);
 }

@@ -133,18 +133,11 @@ bool Consistency_Check_Executor::end(int type, int code, const char* message) {
   if (cost < 1)
     cost = 1;
   const Job_Definition& definition = *job_.definition();
-  const char* name = definition.name().c_str();
-  const char* id = definition.id().c_str();
-  unsigned seconds = static_cast<unsigned>(cost);
-  if (type == JOB_EVENT_COMPLETED)
-    LOG_INFO("Job '%s' (id %s, activity id %s) is completed, cost %us", name, id,
-             activity_id_.c_str(), seconds);
-  else if (type == JOB_EVENT_CANCELED)
-    LOG_INFO("Job '%s' (id %s, activity id %s) canceled, cost %us", name, id, activity_id_.c_str(),
-             seconds);
-  else
-    LOG_INFO("Job '%s' (id %s, activity id %s) failed, cost %us", name, id, activity_id_.c_str(),
-             seconds);
+  const char* ending = type == JOB_EVENT_COMPLETED  ? "is completed"
+                       : type == JOB_EVENT_CANCELED ? "canceled"
+                                                    : "failed";
+  LOG_INFO("Job '%s' (id %s, activity id %s) %s, cost %us", definition.name().c_str(),
+           definition.id().c_str(), activity_id_.c_str(), ending, static_cast<unsigned>(cost));
   Object parameters{{"finish_time", activity.finish_time}};
   if (type == JOB_EVENT_FAILED) {
     parameters["code"] = code;
