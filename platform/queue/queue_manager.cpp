@@ -16,6 +16,9 @@ namespace {
 
 const char kDefaultDir[] = "/var/lib/storaged/queue";
 
+// How long a reader waits for another process's lock on the file.
+const int kBusyTimeoutMs = 30000;
+
 // Queue names become file names: nothing that could leave the folder.
 bool is_queue_name(const std::string& name) {
   if (name.empty() || name.size() > 128 || name[0] == '.')
@@ -79,7 +82,7 @@ bool Queue_Manager::Queue::open() {
       sqlite3_open_v2(path_.c_str(), &db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc == SQLITE_OK) {
-    sqlite3_busy_timeout(db_, 30000);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     // WAL with full synchronisation: a message is on disk once its insert
     // has committed.
     rc = sqlite3_exec(db_,
@@ -154,7 +157,7 @@ int Queue_Manager::Queue::take(std::string& data) {
 int Queue_Manager::Queue::dequeue(std::string& data, int wait_ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   std::unique_lock<std::mutex> guard(lock_);
-  sqlite3_busy_timeout(db_, 30000);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   for (;;) {
     std::string message;
     int rc = take(message);

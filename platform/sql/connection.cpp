@@ -1,7 +1,5 @@
 #include "platform/sql/connection.h"
 
-#include <cctype>
-
 #include "platform/runtime/log.h"
 #include "platform/sql/connection_pool.h"
 #include "platform/sql/mariadb_connection.h"
@@ -35,13 +33,6 @@ void Connection::intrusive_remove_ref(Connection* c) {
 namespace sql {
 
 namespace {
-
-bool is_name_start(char c) {
-  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
-}
-bool is_name_char(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
 
 const Binding_Value* find_binding(const Bindings& bindings, const std::string& name) {
   for (const auto& b : bindings)

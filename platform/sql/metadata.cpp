@@ -1,5 +1,6 @@
 #include "platform/sql/metadata.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/runtime/log.h"
@@ -34,12 +35,7 @@ unsigned env_port(const char* name, unsigned fallback) {
 }
 
 bool is_plain_name(const std::string& name) {
-  if (name.empty())
-    return false;
-  for (char c : name)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_'))
-      return false;
-  return true;
+  return !name.empty() && std::all_of(name.begin(), name.end(), sql::is_name_char);
 }
 
 }  // namespace

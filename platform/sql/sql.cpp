@@ -9,21 +9,24 @@ namespace sql {
 
 namespace {
 
-bool is_name_start(char c) {
-  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
-}
-bool is_name_char(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-
 std::string strip_colon(const std::string& name) {
   return !name.empty() && name[0] == ':' ? name.substr(1) : name;
 }
 
-// MySQL has no "no limit" value; its manual's advice is the largest one.
-const char kMySQLNoLimit[] = "18446744073709551615";
-
 }  // namespace
+
+const char* no_limit(int dialect) {
+  // MySQL has no "no limit" value; its manual's advice is the largest one.
+  return dialect == DIALECT_MYSQL ? "18446744073709551615" : "-1";
+}
+
+bool is_name_start(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+}
+
+bool is_name_char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
 
 bool is_identifier(const std::string& text) {
   std::size_t start = 0;
@@ -496,7 +499,7 @@ void Select_SQL::render_limit(Render_Context& ctx) const {
   if (limit_ >= 0)
     text += std::to_string(limit_);
   else
-    text += ctx.dialect() == DIALECT_MYSQL ? kMySQLNoLimit : "-1";
+    text += no_limit(ctx.dialect());
   if (offset_ > 0)
     text += " OFFSET " + std::to_string(offset_);
 }

@@ -43,9 +43,18 @@ enum Operator {
   OP_NOT_IN = 9
 };
 
+// Characters of unquoted names and of ":name" parameters: a letter or '_'
+// first, then letters, digits and '_'.
+bool is_name_start(char c);
+bool is_name_char(char c);
+
 // A column name, optionally qualified by an alias ("j.state"): letters,
 // digits and '_', not starting with a digit.
 bool is_identifier(const std::string& text);
+
+// The LIMIT count of `dialect` that sets no limit (a LIMIT is needed
+// before an OFFSET).
+const char* no_limit(int dialect);
 
 // `name` in backquotes, with any backquote inside doubled.
 std::string quote_identifier(const std::string& name);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 #include "platform/runtime/log.h"
 #include "platform/sql/cursor.h"
@@ -16,6 +17,7 @@ using database::sql::Connection_Ptr;
 using database::sql::Legacy_Cursor;
 using database::sql::Select_SQL;
 using database::sql::SQL;
+using namespace scat_db;
 
 namespace {
 
@@ -36,45 +38,61 @@ class Foreign_Keys_Off {
   bool off_ = false;
 };
 
-bool is_mysql(const Connection_Ptr& conn) {
-  return conn->db()->type() == 1;
-}
-
 // The column names of `table`, by the dialect's listing.
 bool list_columns(const Connection_Ptr& conn, const std::string& table,
                   std::set<std::string>& columns) {
-  char text[128];
-  const char* key;
-  if (is_mysql(conn)) {
-    std::snprintf(text, sizeof text, "SHOW COLUMNS FROM `%s`;", table.c_str());
-    key = "Field";
-  } else {
-    std::snprintf(text, sizeof text, "PRAGMA table_info('%s');", table.c_str());
-    key = "name";
-  }
-  SQL list(text);
-  Value rows;
-  Legacy_Cursor cursor(conn, list, Legacy_Cursor::ROWS_RAW, 0);
-  if (!cursor.fetch(rows) || !rows.is_array())
+  const bool mysql = is_mysql(conn);
+  SQL list(mysql ? "SHOW COLUMNS FROM `" + table + "`;" : "PRAGMA table_info('" + table + "');");
+  std::vector<std::string> names;
+  if (!read_column(conn, list, mysql ? "Field" : "name", names))
     return false;
-  for (const Value& row : rows) {
-    const std::string* name =
-        row.is_object() ? object_get_str(row.get_ref<const Object&>(), key) : nullptr;
-    if (name != nullptr)
-      columns.insert(*name);
-  }
+  columns.insert(names.begin(), names.end());
   return true;
 }
 
-// Whether the check query of the upgrade returns a row.
-bool has_row(const Connection_Ptr& conn, const std::string& text, bool& found) {
-  SQL check(text);
+// Adds those of `columns` that `table` lacks, in one transaction, with the
+// ALTER statement `format` (table, column, type). A failed ALTER logs
+// `failure` when given.
+bool add_missing_columns(const Connection_Ptr& conn, const std::string& table,
+                         const std::set<std::string>& present,
+                         const std::vector<std::string>& columns, const char* format,
+                         const std::string& type, const char* failure) {
+  database::Transaction transaction(conn);
+  if (!begin_transaction(transaction, __LINE__))
+    return false;
+  for (const std::string& column : columns) {
+    if (present.count(column) != 0)
+      continue;
+    char alter[256];
+    std::snprintf(alter, sizeof alter, format, table.c_str(), column.c_str(), type.c_str());
+    if (!conn->execute(std::string(alter))) {
+      if (failure != nullptr)
+        LOG_ERROR("%s", failure);
+      return false;
+    }
+  }
+  return commit_transaction(transaction, __LINE__);
+}
+
+// Adds the `columns` a shared table lacks unless its definition already
+// names `last`, the column of the pair its upgrade adds last. Each column
+// is still added only when missing: a database may hold one of a pair from
+// an interrupted or partial upgrade.
+bool upgrade_shared_table(const Connection_Ptr& conn, const std::string& table,
+                          const std::string& last, const std::vector<std::string>& columns,
+                          const std::string& type) {
+  SQL check(is_mysql(conn) ? "SHOW COLUMNS FROM `" + table + "` WHERE Field LIKE '%" + last + "%';"
+                           : "SELECT name FROM sqlite_master WHERE name='" + table +
+                                 "' AND type='table' AND sql LIKE '%" + last + "%';");
   Value row;
   Legacy_Cursor cursor(conn, check, Legacy_Cursor::ROW, 0);
   if (!cursor.fetch(row))
     return false;
-  found = row.is_object();
-  return true;
+  std::set<std::string> present;
+  return row.is_object() ||
+         (list_columns(conn, table, present) &&
+          add_missing_columns(conn, table, present, columns, "ALTER TABLE `%s` ADD COLUMN %s %s;",
+                              type, nullptr));
 }
 
 }  // namespace
@@ -115,12 +133,7 @@ Connection_Ptr Storage_Catalog_Manager_Database_Impl::get_connection() {
 }
 
 bool Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(const std::string& name) {
-  if (name.size() != 32)
-    return false;
-  for (char c : name)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-      return false;
-  return true;
+  return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 bool Storage_Catalog_Manager_Database_Impl::create_exclude_incarnation(const Connection_Ptr& conn) {
@@ -154,7 +167,7 @@ bool Storage_Catalog_Manager_Database_Impl::open() {
     return false;
   }
   std::vector<std::string> pools;
-  try {
+  const bool created = guarded("Failed to get pool info", [&] {
     if (!load_pool_uuids(conn, pools)) {
       LOG_ERROR("Failed to get all pools");
       return false;
@@ -165,11 +178,11 @@ bool Storage_Catalog_Manager_Database_Impl::open() {
         return false;
       }
     }
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to get pool info: '%s'", e.what());
+    return true;
+  });
+  if (!created)
     return false;
-  }
-  try {
+  return guarded("Failed to update db catalog", [&] {
     if (!upgrade_common_tables(conn)) {
       LOG_ERROR("Failed to update db common scheme.");
       return false;
@@ -180,17 +193,14 @@ bool Storage_Catalog_Manager_Database_Impl::open() {
         return false;
       }
     }
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to update db catalog: '%s'", e.what());
-    return false;
-  }
-  return true;
+    return true;
+  });
 }
 
 bool Storage_Catalog_Manager_Database_Impl::load_pool_uuids(const Connection_Ptr& conn,
                                                             std::vector<std::string>& uuids) {
   Select_SQL pools;
-  pools.table("storage_catalog_storage_pool").select("uuid");
+  pools.table(kPoolTable).select("uuid");
   Value rows;
   Legacy_Cursor cursor(conn, pools, Legacy_Cursor::ROWS, 0);
   if (!cursor.fetch(rows) || !rows.is_array())
@@ -230,69 +240,12 @@ bool Storage_Catalog_Manager_Database_Impl::create_catalog_table(const Connectio
   return true;
 }
 
-// Adds those of `columns` that `table` lacks, in one transaction, with the
-// ALTER statement `format` (table, column, type). A failed ALTER logs
-// `failure` when given.
-bool Storage_Catalog_Manager_Database_Impl::add_missing_columns(
-    const Connection_Ptr& conn, const std::string& table, const std::set<std::string>& present,
-    const std::vector<std::string>& columns, const char* format, const std::string& type,
-    const char* failure) {
-  database::Transaction transaction(conn);
-  if (!scat_db::begin_transaction(transaction, __LINE__))
-    return false;
-  for (const std::string& column : columns) {
-    if (present.count(column) != 0)
-      continue;
-    char alter[256];
-    std::snprintf(alter, sizeof alter, format, table.c_str(), column.c_str(), type.c_str());
-    if (!conn->execute(std::string(alter))) {
-      if (failure != nullptr)
-        LOG_ERROR("%s", failure);
-      return false;
-    }
-  }
-  return scat_db::commit_transaction(transaction, __LINE__);
-}
-
-bool Storage_Catalog_Manager_Database_Impl::add_columns_if_missing(
-    const Connection_Ptr& conn, const std::string& table, const std::vector<std::string>& columns,
-    const std::string& type) {
-  std::set<std::string> present;
-  return list_columns(conn, table, present) &&
-         add_missing_columns(conn, table, present, columns, "ALTER TABLE `%s` ADD COLUMN %s %s;",
-                             type, nullptr);
-}
-
 bool Storage_Catalog_Manager_Database_Impl::upgrade_common_tables(const Connection_Ptr& conn) {
-  bool mysql = is_mysql(conn);
-  bool found = false;
-  if (!has_row(conn,
-               mysql
-                   ? "SHOW COLUMNS FROM `storage_catalog_merge_backup_job` WHERE Field LIKE "
-                     "'%synthesizer_version%';"
-                   : "SELECT name FROM sqlite_master WHERE name='storage_catalog_merge_backup_job' "
-                     "AND type='table' AND sql LIKE '%synthesizer_version%';",
-               found))
-    return false;
-  // Each column is added only when missing: a database may hold one of a
-  // pair from an interrupted or partial upgrade.
-  if (!found && !add_columns_if_missing(conn, "storage_catalog_merge_backup_job",
-                                        {"minor_resource_id", "synthesizer_version"},
-                                        "varchar(256) default ''"))
-    return false;
-  found = false;
-  if (!has_row(
-          conn,
-          mysql ? "SHOW COLUMNS FROM `storage_catalog_pool_replicate_job` WHERE Field LIKE "
-                  "'%storage_size%';"
-                : "SELECT name FROM sqlite_master WHERE name='storage_catalog_pool_replicate_job' "
-                  "AND type='table' AND sql LIKE '%storage_size%';",
-          found))
-    return false;
-  if (!found && !add_columns_if_missing(conn, "storage_catalog_pool_replicate_job",
-                                        {"size", "storage_size"}, "bigint"))
-    return false;
-  return true;
+  return upgrade_shared_table(conn, kMergeJobTable, "synthesizer_version",
+                              {"minor_resource_id", "synthesizer_version"},
+                              "varchar(256) default ''") &&
+         upgrade_shared_table(conn, kReplicateJobTable, "storage_size", {"size", "storage_size"},
+                              "bigint");
 }
 
 bool Storage_Catalog_Manager_Database_Impl::upgrade_catalog_table(const Connection_Ptr& conn,

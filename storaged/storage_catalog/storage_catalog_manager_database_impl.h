@@ -215,15 +215,12 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
 
  private:
   bool load_pool_uuids(const database::sql::Connection_Ptr& conn, std::vector<std::string>& uuids);
-  bool add_columns_if_missing(const database::sql::Connection_Ptr& conn, const std::string& table,
-                              const std::vector<std::string>& columns, const std::string& type);
-  bool add_missing_columns(const database::sql::Connection_Ptr& conn, const std::string& table,
-                           const std::set<std::string>& present,
-                           const std::vector<std::string>& columns, const char* format,
-                           const std::string& type, const char* failure);
 
   // Whether `pool` names a known catalog table; logs when it does not.
   bool check_pool(const std::string& pool) const;
+  // The connection of an operation on `pool`'s catalog table: an empty
+  // handle when the pool is unknown (logged) or there is no database.
+  database::sql::Connection_Ptr pool_connection(const std::string& pool);
   bool query_table(const char* table, const Object& filter, long long offset, long long limit,
                    Array& rows, long long* total);
   bool add_record(const char* table, const Object& record, const scat_db::Record_Column* columns,

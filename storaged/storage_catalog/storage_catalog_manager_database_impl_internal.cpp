@@ -102,7 +102,7 @@ const Filter_Key kCatalogFilterKeys[] = {{"backup_type", KEY_STRING, KEY_FLAG_LI
                                          {nullptr, 0, 0}};
 
 bool is_mysql(const Connection_Ptr& conn) {
-  return conn->db()->type() == 1;
+  return conn->db()->type() == database::Database::MYSQL;
 }
 
 namespace {
@@ -189,6 +189,26 @@ bool read_row(const Connection_Ptr& conn, const SQL& sql, Object& row) {
       !parse_json_columns(result.get_ref<Object&>()))
     return false;
   row = std::move(result.get_ref<Object&>());
+  return true;
+}
+
+bool read_row_by_uuid(const Connection_Ptr& conn, const std::string& table,
+                      const std::string& uuid, Object& row, const std::string& columns) {
+  Select_SQL read;
+  read.table(table).select(columns);
+  read.where().and_filter()->add_sql("uuid=:uuid");
+  return read.bind_uuid("uuid", uuid) && read_row(conn, read, row);
+}
+
+bool read_first_text(const Connection_Ptr& conn, const SQL& sql, const char* column,
+                     std::string& value) {
+  Value row;
+  Legacy_Cursor cursor(conn, sql, Legacy_Cursor::ROW, 0);
+  if (!cursor.fetch(row))
+    return false;
+  const std::string* text =
+      row.is_object() ? object_get_str(row.get_ref<const Object&>(), column) : nullptr;
+  value = text != nullptr ? *text : std::string();
   return true;
 }
 
@@ -326,24 +346,25 @@ void shape_catalog_row(const Connection_Ptr& conn, const std::string& pool, Obje
   row["state"] = std::move(names);
 }
 
+namespace {
+
+bool transaction_step(bool done, const char* step, int line) {
+  if (!done)
+    LOG_ERROR(
+        "Failed to %s transaction at "
+        "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
+        step, line);
+  return done;
+}
+
+}  // namespace
+
 bool begin_transaction(database::Transaction& transaction, int line) {
-  if (transaction.begin(false))
-    return true;
-  LOG_ERROR(
-      "Failed to begin transaction at "
-      "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
-      line);
-  return false;
+  return transaction_step(transaction.begin(false), "begin", line);
 }
 
 bool commit_transaction(database::Transaction& transaction, int line) {
-  if (transaction.commit())
-    return true;
-  LOG_ERROR(
-      "Failed to commit transaction at "
-      "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
-      line);
-  return false;
+  return transaction_step(transaction.commit(), "commit", line);
 }
 
 bool publish_sync_notice(const Object& params) {

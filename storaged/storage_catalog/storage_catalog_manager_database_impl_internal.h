@@ -64,6 +64,15 @@ bool parse_json_columns(Object& row);
 bool read_rows(const Connection_Ptr& conn, const SQL& sql, Array& rows);
 // The first row of `sql`. False when there is none or the read fails.
 bool read_row(const Connection_Ptr& conn, const SQL& sql, Object& row);
+// The row of `table` whose uuid is `uuid`: its `columns` (all when empty).
+// False when `uuid` is malformed, there is no such row or the read fails.
+bool read_row_by_uuid(const Connection_Ptr& conn, const std::string& table,
+                      const std::string& uuid, Object& row,
+                      const std::string& columns = std::string());
+// The text of `column` in the first row of `sql`; empty when there is no
+// row or no text there. False when the query fails.
+bool read_first_text(const Connection_Ptr& conn, const SQL& sql, const char* column,
+                     std::string& value);
 // The rows of `sql` and, when `total` is not null, the number of rows
 // without limit and offset. False, logging "Failed to query result.", when
 // either read fails; `rows` and `*total` are then untouched.

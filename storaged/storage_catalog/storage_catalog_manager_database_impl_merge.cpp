@@ -22,9 +22,6 @@ using namespace scat_db;
 
 namespace {
 
-// MySQL has no "no limit"; its manual's advice is the largest count.
-const char kMySQLNoLimit[] = "18446744073709551615";
-
 // Columns of a pool's catalog table that may name a group or a time point
 // filter (the JSON columns compare as text and are left out).
 const char* const kCatalogColumnNames[] = {"id",
@@ -102,11 +99,10 @@ bool shape_time_point(Object& row, const std::map<std::string, URI>& uris) {
 bool read_time_points(const Connection_Ptr& conn, const std::string& union_text,
                       const Bindings& values, const std::map<std::string, URI>& uris,
                       long long offset, long long limit, Array& out, long long* total) {
-  const std::string no_limit = is_mysql(conn) ? kMySQLNoLimit : "-1";
   // A union is ordered by the names of its own columns.
   SQL page(union_text + " ORDER BY time_point DESC LIMIT " +
-           (limit < 0 ? no_limit : std::to_string(limit)) + " OFFSET " +
-           std::to_string(std::max(offset, 0LL)));
+           (limit < 0 ? database::sql::no_limit(conn->dialect()) : std::to_string(limit)) +
+           " OFFSET " + std::to_string(std::max(offset, 0LL)));
   SQL count("SELECT COUNT(*) FROM (" + union_text + ") `t`;");
   for (const auto& value : values) {
     page.bind(value.first, value.second);
@@ -135,13 +131,13 @@ bool read_time_points(const Connection_Ptr& conn, const std::string& union_text,
 bool read_merge_run(const Connection_Ptr& conn, const std::string& pool, const std::string& column,
                     const std::string& value, long long retention,
                     std::vector<std::string>& uuids) {
-  const char* no_limit = is_mysql(conn) ? kMySQLNoLimit : "-1";
   SQL run("SELECT uuid FROM (SELECT id, uuid, backup_time FROM `" + pool +
           "` WHERE state & 3 = 1 AND " + column + " = :group_val AND " + column +
           " NOT IN (SELECT DISTINCT(" + column +
           ") FROM `storage_catalog_merge_backup_job` WHERE state IN ('pending', 'running')) "
           "ORDER BY id DESC LIMIT " +
-          no_limit + " OFFSET " + std::to_string(retention - 1) + ") `t` ORDER BY id ASC;");
+          database::sql::no_limit(conn->dialect()) + " OFFSET " + std::to_string(retention - 1) +
+          ") `t` ORDER BY id ASC;");
   if (column == "minor_resource_id")
     run.bind("group_val", value);
   else if (!bind_uuid_or_log(run, "group_val", value))
@@ -249,11 +245,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_merge_backup_strategy(
     Connection_Ptr conn = get_connection();
     if (!conn)
       return false;
-    Select_SQL read_pool;
-    read_pool.table(kPoolTable);
-    read_pool.where().and_filter()->add_sql("uuid=:uuid");
     Object pool_row;
-    if (!read_pool.bind_uuid("uuid", pool) || !read_row(conn, read_pool, pool_row)) {
+    if (!read_row_by_uuid(conn, kPoolTable, pool, pool_row)) {
       LOG_ERROR("Failed to get pool with '%s'", pool.c_str());
       return false;
     }
@@ -405,9 +398,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_disaster_restore_time_points(
 bool Storage_Catalog_Manager_Database_Impl::get_old_catalog(const std::string& pool,
                                                             const std::string& uuid, Object& out) {
   return guarded("Failed to get old catalog", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     SQL old(

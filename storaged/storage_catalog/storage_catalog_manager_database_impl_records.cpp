@@ -97,16 +97,15 @@ bool Storage_Catalog_Manager_Database_Impl::check_pool(const std::string& pool) 
   return false;
 }
 
+Connection_Ptr Storage_Catalog_Manager_Database_Impl::pool_connection(const std::string& pool) {
+  return check_pool(pool) ? get_connection() : Connection_Ptr();
+}
+
 bool Storage_Catalog_Manager_Database_Impl::read_backup_set(const Connection_Ptr& conn,
                                                             const std::string& pool,
                                                             const std::string& uuid,
                                                             Object& set) const {
-  if (pool.empty() || !is_known_table(pool))
-    return false;
-  Select_SQL read;
-  read.table(pool);
-  read.where().and_filter()->add_sql("uuid=:uuid");
-  return read.bind_uuid("uuid", uuid) && read_row(conn, read, set);
+  return !pool.empty() && is_known_table(pool) && read_row_by_uuid(conn, pool, uuid, set);
 }
 
 // ---------------------------------------------------------------------------
@@ -149,9 +148,7 @@ bool Storage_Catalog_Manager_Database_Impl::query_catalog(
 bool Storage_Catalog_Manager_Database_Impl::query_catalog(const std::string& pool, Select_SQL& sql,
                                                           Array& rows, long long* total) {
   return guarded("Failed to query catalog", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     sql.table(pool);
@@ -166,9 +163,7 @@ bool Storage_Catalog_Manager_Database_Impl::query_catalog(const std::string& poo
 bool Storage_Catalog_Manager_Database_Impl::add_catalog(const std::string& pool,
                                                         const Object& catalog) {
   return guarded("Failed to add catalog", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     Insert_SQL insert;
@@ -231,7 +226,7 @@ bool Storage_Catalog_Manager_Database_Impl::merge_extended_attrs(const Connectio
                                                                  const std::string& table,
                                                                  const std::string& uuid,
                                                                  long long id, Object& record) {
-  try {
+  return guarded("Failed to get extended_attrs to update", [&] {
     Select_SQL read;
     read.table(table).select("extended_attrs");
     std::string condition;
@@ -251,10 +246,7 @@ bool Storage_Catalog_Manager_Database_Impl::merge_extended_attrs(const Connectio
       incoming = std::move(it->second);
     }
     return true;
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to get extended_attrs to update: '%s'", e.what());
-    return false;
-  }
+  });
 }
 
 bool Storage_Catalog_Manager_Database_Impl::update_record(const std::string& table,
@@ -407,11 +399,8 @@ bool Storage_Catalog_Manager_Database_Impl::remove_replicate(const std::string& 
     Connection_Ptr conn = get_connection();
     if (!conn)
       return false;
-    Select_SQL read;
-    read.table(kReplicateTable);
-    read.where().and_filter()->add_sql("uuid=:uuid");
     Object relation;
-    if (!read.bind_uuid("uuid", uuid) || !read_row(conn, read, relation)) {
+    if (!read_row_by_uuid(conn, kReplicateTable, uuid, relation)) {
       LOG_ERROR("Failed to query replicate by %s", uuid.c_str());
       return false;
     }

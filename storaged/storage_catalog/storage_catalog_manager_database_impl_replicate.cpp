@@ -221,9 +221,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_replicate_job_info(long long id,
                                                                    const std::string& pool,
                                                                    Object& out) {
   return guarded("Failed to get replicate job info", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     SQL job(
@@ -247,9 +245,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_replicate_job_info(
       return false;
     }
     const std::string& source = source_entry->second;
-    if (!check_pool(source))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(source);
     if (!conn)
       return false;
     Select_SQL jobs;
@@ -297,9 +293,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_replicate_job_info(
 bool Storage_Catalog_Manager_Database_Impl::get_replicate_job_statistics_info(
     const std::string& pool, const std::string* start, const std::string* end, Object& out) {
   return guarded("Failed to get replicate job statistics info", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     return conn && count_jobs_by_state(conn, pool, start, end, out) &&
            sum_succeeded_jobs(conn, pool, start, end, out);
   });
@@ -333,9 +327,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_retry_replicate_jobs(int hours, 
 bool Storage_Catalog_Manager_Database_Impl::get_not_replicated_catalogs(
     const std::string& source_pool, const std::string& target_pool, Array& out) {
   return guarded("Failed to get not replicated catalogs", [&] {
-    if (!check_pool(source_pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(source_pool);
     if (!conn)
       return false;
     Select_SQL sets;

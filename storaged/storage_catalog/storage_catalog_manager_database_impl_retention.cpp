@@ -128,14 +128,7 @@ bool find_expired_chain(const Connection_Ptr& conn, const std::string& pool, int
       "`    WHERE incarnation NOT IN (SELECT incarnation FROM exclude_incarnation)    AND "
       "state & 11 = 1 AND incarnation IS NOT NULL GROUP BY incarnation) `t` WHERE backup_time < " +
       limit + " ORDER BY backup_time");
-  Value row;
-  Legacy_Cursor cursor(conn, oldest, Legacy_Cursor::ROW, 0);
-  if (!cursor.fetch(row))
-    return false;
-  const std::string* found =
-      row.is_object() ? object_get_str(row.get_ref<const Object&>(), "incarnation") : nullptr;
-  incarnation = found != nullptr ? *found : std::string();
-  return true;
+  return read_first_text(conn, oldest, "incarnation", incarnation);
 }
 
 // Whether the pool's table holds backup set `uuid` (a valid uuid). False
@@ -258,9 +251,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_catalogs_with_incarnation(
     const std::string& pool, const std::string& uuid, const std::string& incarnation, Array& out,
     bool whole_chain) {
   return guarded("Failed to get catalogs with incarnation", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     Select_SQL chain;
@@ -282,9 +273,7 @@ bool Storage_Catalog_Manager_Database_Impl::update_incarnation(const std::string
                                                                const std::string& uuid,
                                                                const std::string& incarnation) {
   try {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     // The sub-selects read the updated table through a derived table,
@@ -353,9 +342,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_incarnation_info(const std::stri
 bool Storage_Catalog_Manager_Database_Impl::get_pool_size(const std::string& pool, long long& total,
                                                           bool include_expired) {
   return guarded("Failed to get pool size", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     Select_SQL size;
@@ -374,9 +361,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_pool_size(const std::string& poo
 bool Storage_Catalog_Manager_Database_Impl::get_pool_size(const std::string& pool, long long& total,
                                                           long long* expired) {
   return guarded("Failed to get pool size", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     SQL sizes("select * from (select sum(size) total_size from `" + pool +
@@ -422,9 +407,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_expired_set(const std::string&
 bool Storage_Catalog_Manager_Database_Impl::get_a_deletable_set(const std::string& pool, Array& out,
                                                                 bool skip_warmup, long long skip) {
   return guarded("Failed to get deletable set", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     Select_SQL chains;
@@ -440,15 +423,10 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_deletable_set(const std::strin
     }
     if (skip != 0)
       chains.limit(1).offset(skip);
-    Value row;
-    Legacy_Cursor cursor(conn, chains, Legacy_Cursor::ROW, 0);
-    if (!cursor.fetch(row))
+    std::string incarnation;
+    if (!read_first_text(conn, chains, "incarnation", incarnation))
       return false;
-    const std::string* incarnation =
-        row.is_object() ? object_get_str(row.get_ref<const Object&>(), "incarnation") : nullptr;
-    if (incarnation == nullptr)
-      return true;
-    return read_chain(conn, pool, *incarnation, " and state & 3 = 1", out);
+    return incarnation.empty() || read_chain(conn, pool, incarnation, " and state & 3 = 1", out);
   });
 }
 

@@ -31,25 +31,27 @@ long long row_state(const Object& row) {
   return it != row.end() && it->second.is_number_integer() ? it->second.get<long long>() : 0;
 }
 
+// The state of set `uuid` of a known pool. False when there is no such set
+// or it cannot be read.
+bool read_state(const Connection_Ptr& conn, const std::string& pool, const std::string& uuid,
+                Catalog_State& state) {
+  return guarded("Failed to parse state", [&] {
+    Object row;
+    if (!read_row_by_uuid(conn, pool, uuid, row, "state"))
+      return false;
+    state = static_cast<Catalog_State>(object_get_int64_or_throw(row, "state"));
+    return true;
+  });
+}
+
 }  // namespace
 
 bool Storage_Catalog_Manager_Database_Impl::get_state(const std::string& pool,
                                                       const std::string& uuid,
                                                       Catalog_State& state) {
   return guarded("Failed to parse state", [&] {
-    if (!check_pool(pool))
-      return false;
-    Connection_Ptr conn = get_connection();
-    if (!conn)
-      return false;
-    Select_SQL read;
-    read.table(pool).select("state");
-    read.where().and_filter()->add_sql("uuid=:uuid");
-    Object row;
-    if (!read.bind_uuid("uuid", uuid) || !read_row(conn, read, row))
-      return false;
-    state = static_cast<Catalog_State>(object_get_int64_or_throw(row, "state"));
-    return true;
+    Connection_Ptr conn = pool_connection(pool);
+    return conn && read_state(conn, pool, uuid, state);
   });
 }
 
@@ -70,7 +72,7 @@ bool Storage_Catalog_Manager_Database_Impl::change_state(const std::string& pool
     return false;
   for (int attempt = 0; attempt < kChangeAttempts; ++attempt) {
     Catalog_State current;
-    if (!get_state(pool, uuid, current)) {
+    if (!read_state(conn, pool, uuid, current)) {
       LOG_ERROR("Invalid state on set_state, pool_uuid=%s, uuid=%s", pool.c_str(), uuid.c_str());
       return false;
     }
@@ -190,7 +192,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_file(const std::strin
 bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_files(const std::string& pool,
                                                                  const Array& files,
                                                                  std::set<std::string>& uuids) {
-  try {
+  return guarded("Failed to get uuid with files", [&] {
     // Unlike a single lookup, an unknown pool here is an error rather than
     // a list of failed lookups that finds nothing.
     if (!check_pool(pool))
@@ -207,10 +209,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_files(const std::stri
     }
     uuids.insert(found.begin(), found.end());
     return true;
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to get uuid with files: '%s'", e.what());
-    return false;
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -261,11 +260,9 @@ bool Storage_Catalog_Manager_Database_Impl::remove_one_catalog(const std::string
 bool Storage_Catalog_Manager_Database_Impl::remove_catalogs(const std::string& pool,
                                                             const Array& uuids, Array& removed) {
   return guarded("Failed to remove catalogs", [&] {
-    if (!check_pool(pool))
-      return false;
     // Held for the loop, so every entry's steps share one session; without
     // a database each would be skipped and the call would look done.
-    Connection_Ptr conn = get_connection();
+    Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
     for (std::size_t i = 0; i < uuids.size(); ++i) {
