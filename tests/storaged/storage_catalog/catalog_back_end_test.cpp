@@ -53,6 +53,41 @@ void Catalog_Back_End_Test::add_set(const Object& set) {
   ASSERT_TRUE(impl_->add_catalog(pool_, set)) << log_.dump();
 }
 
+void Catalog_Back_End_Test::add(int uuid, int incarnation, const std::string& time, int state,
+                                const Object& more) {
+  Object set = backup_set(u(uuid), u(incarnation), time, state);
+  for (const auto& member : more)
+    set[member.first] = member.second;
+  add_set(set);
+}
+
+void Catalog_Back_End_Test::add_relation(int n) {
+  ASSERT_TRUE(impl_->add_replicate(
+      Object{{"uuid", u(0xC00 + n)}, {"source_uuid", pool_}, {"target_uuid", u(0xA00 + n)}}))
+      << log_.dump();
+}
+
+long long Catalog_Back_End_Test::add_job(const std::string& type, int set, const std::string& state,
+                                         const std::string& target, const Object& more) {
+  Object job{{"type", type},
+             {"catalog_uuid", u(set)},
+             {"source_pool_uuid", pool_},
+             {"target_pool_uuid", target},
+             {"state", state}};
+  for (const auto& member : more)
+    job[member.first] = member.second;
+  long long id = 0;
+  EXPECT_TRUE(impl_->add_replicate_job(job, id)) << log_.dump();
+  return id;
+}
+
+std::vector<std::string> Catalog_Back_End_Test::uuids(const Array& rows) {
+  std::vector<std::string> out;
+  for (const Value& row : rows)
+    out.push_back(row.value("uuid", ""));
+  return out;
+}
+
 Array Catalog_Back_End_Test::raw_rows(const std::string& table) {
   std::string order = table == "storage_catalog_pool_usage" ? "" : " ORDER BY id";
   SQL all("SELECT * FROM `" + table + "`" + order);
@@ -91,17 +126,4 @@ std::pair<std::string, std::string> Catalog_Back_End_Test::db_clock(long long se
   if (!row.is_object() || !row["now_t"].is_string() || !row["moved"].is_string())
     return {};
   return {row["now_t"].get<std::string>(), row["moved"].get<std::string>()};
-}
-
-Value Catalog_Back_End_Test::state_notice(const std::string& pool, const std::string& uuid,
-                                          long long state) {
-  return Object{
-      {"operation", "SyncBackupSet"},
-      {"params",
-       Object{{"uuid", uuid}, {"pool_uuid", pool}, {"state", state}, {"op", "sync_state"}}}};
-}
-
-Value Catalog_Back_End_Test::remove_notice(const std::string& pool, const std::string& uuid) {
-  return Object{{"operation", "SyncBackupSet"},
-                {"params", Object{{"uuid", uuid}, {"pool_uuid", pool}, {"op", "remove_catalog"}}}};
 }

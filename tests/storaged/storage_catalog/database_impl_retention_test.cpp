@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/sql/cursor.h"
 #include "tests/storaged/storage_catalog/catalog_back_end_test.h"
 
 using database::sql::Legacy_Cursor;
 using database::sql::SQL;
+using Uuids = std::vector<std::string>;
 
 namespace {
 
@@ -14,35 +17,35 @@ class Retention : public Catalog_Back_End_Test {
     return db_clock(-static_cast<long long>(days * 86400)).second;
   }
 
-  // A usable set of resource `resource` (minor resource `minor`) written by
-  // `agent`.
-  void add(int uuid, int incarnation, const std::string& time, int resource = 0xB00,
-           const std::string& minor = "", const std::string& agent = "backupd", int state = 1) {
-    Object set = backup_set(u(uuid), u(incarnation), time, state);
-    set["resource_uuid"] = u(resource);
-    set["minor_resource_id"] = minor;
-    set["agent"] = agent;
-    add_set(set);
+  // A set of resource u(resource) written by `agent`.
+  void add_of(int uuid, int incarnation, const std::string& time, int resource,
+              const std::string& minor = "", const std::string& agent = "backupd", int state = 1) {
+    add(uuid, incarnation, time, state,
+        Object{{"resource_uuid", u(resource)}, {"minor_resource_id", minor}, {"agent", agent}});
   }
 
-  std::vector<std::string> expired(int keep, int days) {
-    Array rows;
-    EXPECT_TRUE(impl_->get_a_expired_set(pool_, rows, keep, days)) << log_.dump();
-    return sorted_uuids(rows);
-  }
-
-  static std::vector<std::string> sorted_uuids(const Array& rows) {
-    std::vector<std::string> out;
-    for (const Value& row : rows)
-      out.push_back(row.value("uuid", ""));
+  static Uuids sorted(const Array& rows) {
+    Uuids out = uuids(rows);
     std::sort(out.begin(), out.end());
     return out;
   }
 
+  Uuids expired(int keep, int days) {
+    Array rows;
+    EXPECT_TRUE(impl_->get_a_expired_set(pool_, rows, keep, days)) << log_.dump();
+    return sorted(rows);
+  }
+
+  Uuids deletable(bool skip_warmup, int skip) {
+    Array rows;
+    EXPECT_TRUE(impl_->get_a_deletable_set(pool_, rows, skip_warmup, skip)) << log_.dump();
+    return sorted(rows);
+  }
+
   // Rows left in the connection's temporary tables.
   long long temporary_rows(const database::sql::Connection_Ptr& conn,
-                           std::vector<std::string> tables = {"exclude_incarnation",
-                                                              "incarnation_info"}) {
+                           const std::vector<std::string>& tables = {"exclude_incarnation",
+                                                                     "incarnation_info"}) {
     long long count = 0;
     for (const std::string& table : tables) {
       SQL rows("SELECT COUNT(*) FROM " + table);
@@ -54,12 +57,12 @@ class Retention : public Catalog_Back_End_Test {
     return count;
   }
 
-  Object info_of(const Array& reports, const std::string& uuid) {
-    for (const Value& report : reports)
-      if (report.value("uuid", "") == uuid)
-        return report.get<Object>();
-    ADD_FAILURE() << "no report for " << uuid;
-    return Object();
+  static Object no_info(const std::string& pool, const std::string& uuid) {
+    return Object{{"uuid", uuid},
+                  {"pool_uuid", pool},
+                  {"incarnation", ""},
+                  {"state", Array()},
+                  {"restorable", false}};
   }
 };
 
@@ -71,22 +74,22 @@ TEST_P(Retention, KeepsNewestChainsOfEachResource) {
   add(4, 3, days_ago(29));
   add(5, 5, days_ago(20));
   // Another resource's only chain is its newest, however old.
-  add(6, 6, days_ago(100), 0xB01);
+  add_of(6, 6, days_ago(100), 0xB01);
 
-  EXPECT_EQ(expired(2, 10), (std::vector<std::string>{u(1), u(2)}));
+  EXPECT_EQ(expired(2, 10), (Uuids{u(1), u(2)}));
   EXPECT_TRUE(expired(3, 10).empty());
   // The oldest chain's newest set is 39 days old: not past 50 days.
   EXPECT_TRUE(expired(2, 50).empty());
   // Without keeping any, the oldest of all chains goes first.
-  EXPECT_EQ(expired(0, 10), (std::vector<std::string>{u(6)}));
-}
+  EXPECT_EQ(expired(0, 10), Uuids{u(6)});
+  // An expired set protects nothing: the third chain kept is still the oldest.
+  add(7, 7, days_ago(15), 1 | 8);
+  EXPECT_TRUE(expired(3, 10).empty());
 
-TEST_P(Retention, ExpiredOrOfflineSetsProtectNothing) {
-  add(1, 1, days_ago(40));
-  add(2, 2, days_ago(30));
-  // The newest chain holds only an expired set: the next one down is kept.
-  add(3, 3, days_ago(20), 0xB00, "", "backupd", 1 | 8);
-  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
+  Array rows;
+  EXPECT_FALSE(impl_->get_a_expired_set(pool_, rows, 1, -5));
+  EXPECT_TRUE(log_.has("Failed to get expired set: retention of -5 days is negative."));
+  EXPECT_TRUE(rows.empty());
 }
 
 TEST_P(Retention, ChainExactlyAtTheLimitIsNotExpired) {
@@ -98,7 +101,7 @@ TEST_P(Retention, ChainExactlyAtTheLimitIsNotExpired) {
   for (int attempt = 0; attempt < 5 && !same_second; ++attempt) {
     auto clock = db_clock(-10 * 86400);
     ASSERT_TRUE(impl_->update_catalog(pool_, u(1), Object{{"backup_time", clock.second}}));
-    std::vector<std::string> handed = expired(1, 10);
+    Uuids handed = expired(1, 10);
     same_second = db_clock(0).first == clock.first;
     if (same_second) {
       EXPECT_TRUE(handed.empty()) << clock.second;
@@ -106,15 +109,14 @@ TEST_P(Retention, ChainExactlyAtTheLimitIsNotExpired) {
   }
   ASSERT_TRUE(same_second);
   ASSERT_TRUE(impl_->update_catalog(pool_, u(1), Object{{"backup_time", days_ago(10.01)}}));
-  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
+  EXPECT_EQ(expired(1, 10), Uuids{u(1)});
 }
 
 TEST_P(Retention, VmAgentsShareProtectionByMinorResource) {
   // Two resources whose sets carry the same minor resource.
-  add(1, 1, days_ago(40), 0xB00, "vm-1", "backup.vmware.vm");
-  add(2, 2, days_ago(30), 0xB01, "vm-1", "backup.vmware.vm");
-  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
-
+  add_of(1, 1, days_ago(40), 0xB00, "vm-1", "backup.vmware.vm");
+  add_of(2, 2, days_ago(30), 0xB01, "vm-1", "backup.vmware.vm");
+  EXPECT_EQ(expired(1, 10), Uuids{u(1)});
   // Ordinary agents keep one chain per resource and minor resource.
   ASSERT_TRUE(impl_->update_catalog(pool_, u(1), Object{{"agent", "backup.file"}}));
   ASSERT_TRUE(impl_->update_catalog(pool_, u(2), Object{{"agent", "backup.file"}}));
@@ -122,17 +124,13 @@ TEST_P(Retention, VmAgentsShareProtectionByMinorResource) {
 }
 
 TEST_P(Retention, SetsWithoutAChainHideNoExpiredChain) {
-  // The oldest sets belong to no chain.
   Object loose = backup_set(u(1), u(1), days_ago(50), 1 | 8);
   loose.erase("incarnation");
   add_set(loose);
-  add(2, 2, days_ago(40), 0xB01);
-  EXPECT_EQ(expired(0, 10), (std::vector<std::string>{u(2)}));
-
+  add_of(2, 2, days_ago(40), 0xB01);
+  EXPECT_EQ(expired(0, 10), Uuids{u(2)});
   ASSERT_TRUE(impl_->update_catalog(pool_, u(2), Object{{"state", 1 | 8}}));
-  Array rows;
-  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, false, 0)) << log_.dump();
-  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(2)}));
+  EXPECT_EQ(deletable(false, 0), Uuids{u(2)});
 }
 
 TEST_P(Retention, ProtectsMoreChainsThanAStatementTakesParameters) {
@@ -162,133 +160,82 @@ TEST_P(Retention, ProtectsMoreChainsThanAStatementTakesParameters) {
       " e, " + digits + " f WHERE " + n + " < " + std::to_string(kResources) + ";"))
       << log_.dump();
   // One resource of a virtual machine agent with two chains.
-  add(1, 1, days_ago(40), 0xB00, "vm-1", "backup.vmware.vm");
-  add(2, 2, days_ago(30), 0xB00, "vm-1", "backup.vmware.vm");
-  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
+  add_of(1, 1, days_ago(40), 0xB00, "vm-1", "backup.vmware.vm");
+  add_of(2, 2, days_ago(30), 0xB00, "vm-1", "backup.vmware.vm");
+  EXPECT_EQ(expired(1, 10), Uuids{u(1)});
   EXPECT_EQ(temporary_rows(conn, {"exclude_incarnation"}), 0);
 }
 
-TEST_P(Retention, ExpiredSetLeavesTemporaryTableEmptyAndRefusesNegativeDays) {
-  add(1, 1, days_ago(40));
-  add(2, 2, days_ago(30));
-  auto conn = impl_->get_connection();  // the calls below share it
-  EXPECT_EQ(expired(1, 10), (std::vector<std::string>{u(1)}));
-  EXPECT_EQ(temporary_rows(conn, {"exclude_incarnation"}), 0);
-  Array rows;
-  EXPECT_FALSE(impl_->get_a_expired_set(pool_, rows, 1, -5));
-  EXPECT_TRUE(log_.has("Failed to get expired set: retention of -5 days is negative."));
-  EXPECT_FALSE(impl_->get_a_expired_set(u(0xEEE), rows, 1, 10));
-  EXPECT_TRUE(rows.empty());
-}
+TEST_P(Retention, DeletableSetsAreWholeExpiredChains) {
+  add(1, 1, days_ago(40), 1 | 8);
+  add(2, 1, days_ago(39), 1);
+  add(3, 1, days_ago(38), 2);  // offline: not handed out
+  add(4, 4, days_ago(30), 1 | 8 | 32);
+  add(5, 5, days_ago(20), 1 | 8);
+  EXPECT_EQ(deletable(false, 0), (Uuids{u(1), u(2)}));
+  EXPECT_EQ(deletable(false, 1), Uuids{u(4)});
+  EXPECT_EQ(deletable(true, 1), Uuids{u(5)});
+  EXPECT_TRUE(deletable(false, 3).empty());
 
-TEST_P(Retention, DeletableSetIsTheChainWithTheOldestExpiredSets) {
-  add(1, 1, days_ago(40), 0xB00, "", "backupd", 1 | 8);
-  add(2, 1, days_ago(39), 0xB00, "", "backupd", 1);
-  add(3, 1, days_ago(38), 0xB00, "", "backupd", 2);  // offline: not handed out
-  add(4, 4, days_ago(30), 0xB00, "", "backupd", 1 | 8 | 32);
-  add(5, 5, days_ago(20), 0xB00, "", "backupd", 1 | 8);
-  Array rows;
-  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, false, 0));
-  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(1), u(2)}));
-  rows.clear();
-  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, false, 1));
-  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(4)}));
-  rows.clear();
-  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, true, 1));
-  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(5)}));
-  rows.clear();
-  ASSERT_TRUE(impl_->get_a_deletable_set(pool_, rows, false, 3));
-  EXPECT_TRUE(rows.empty());
-}
-
-TEST_P(Retention, SetsAreDeletableWhenExpiredOrNoLongerOnline) {
-  add(1, 1, days_ago(3), 0xB00, "", "backupd", 1 | 8);
-  add(2, 1, days_ago(2), 0xB00, "", "backupd", 0);
-  add(3, 1, days_ago(1), 0xB00, "", "backupd", 1);
-  add(4, 4, days_ago(1), 0xB00, "", "backupd", 1 | 2 | 8);
-  EXPECT_TRUE(impl_->is_deletable(pool_, Array{u(1), u(2)}));
-  EXPECT_FALSE(impl_->is_deletable(pool_, Array{u(1), u(3)}));
-  EXPECT_FALSE(impl_->is_deletable(pool_, Array{u(4)}));
-  EXPECT_TRUE(impl_->is_deletable(pool_, Array()));
+  // Listed sets are deletable when none is online unless expired alone.
+  EXPECT_TRUE(impl_->is_deletable(pool_, Array{u(1), u(3), u(4)}));
+  EXPECT_FALSE(impl_->is_deletable(pool_, Array{u(1), u(2)}));
+  ASSERT_TRUE(impl_->update_catalog(pool_, u(3), Object{{"state", 1 | 2 | 8}}));
+  EXPECT_FALSE(impl_->is_deletable(pool_, Array{u(3)}));
   EXPECT_FALSE(impl_->is_deletable(pool_, Array{u(1), "x' OR 1=1 --"}));
   EXPECT_TRUE(log_.contains("is not a uuid"));
 }
 
 TEST_P(Retention, PoolSizeCountsUsableAndExpiredBytes) {
-  long long total = -1;
-  long long expired_bytes = -1;
+  long long total = -1, expired_bytes = -1;
   ASSERT_TRUE(impl_->get_pool_size(pool_, total, false));
-  EXPECT_EQ(total, 0);
-  ASSERT_TRUE(impl_->get_pool_size(pool_, total, &expired_bytes));
-  EXPECT_EQ(total, 0);
-  EXPECT_EQ(expired_bytes, 0);
-
-  add(1, 1, days_ago(3), 0xB00, "", "backupd", 1);
-  add(2, 1, days_ago(2), 0xB00, "", "backupd", 1 | 8);
-  add(3, 1, days_ago(1), 0xB00, "", "backupd", 2);
+  EXPECT_EQ(total, 0);  // an empty pool sums to nothing
+  add(1, 1, days_ago(3), 1);
+  add(2, 1, days_ago(2), 1 | 8);
+  add(3, 1, days_ago(1), 2);
   ASSERT_TRUE(impl_->get_pool_size(pool_, total, false));
   EXPECT_EQ(total, 100);
-  ASSERT_TRUE(impl_->get_pool_size(pool_, total, true));
-  EXPECT_EQ(total, 200);
   ASSERT_TRUE(impl_->get_pool_size(pool_, total, &expired_bytes));
-  EXPECT_EQ(total, 200);
+  EXPECT_EQ(total + expired_bytes, 300);
   EXPECT_EQ(expired_bytes, 100);
   EXPECT_FALSE(impl_->get_pool_size(u(0xEEE), total, false));
 }
 
 TEST_P(Retention, IncarnationInfoReportsChainsStatesAndRestorability) {
   add(1, 1, "2024-01-01 00:00:00");
-  add(2, 1, "2024-01-02 00:00:00", 0xB00, "", "backupd", 1 | 2);  // offline
+  add(2, 1, "2024-01-02 00:00:00", 1 | 2);  // offline
   add(3, 1, "2024-01-03 00:00:00");
-  add(4, 4, "2024-01-04 00:00:00", 0xB00, "", "backupd", 1 | 16);
+  add(4, 4, "2024-01-04 00:00:00", 1 | 16);  // replicated, but no job behind it
+  add(5, 5, "2024-01-05 00:00:00", 1 | 16);
+  add_relation(1);
+  add_job("replicate", 5, "succeeded");
   auto conn = impl_->get_connection();
   Array reports;
-  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(1), u(3), u(4), u(9)}, reports))
+  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(1), u(3), u(4), u(5), u(9)}, reports))
       << log_.dump();
-  ASSERT_EQ(reports.size(), 4u);
-  EXPECT_EQ(info_of(reports, u(1)), (Object{{"uuid", u(1)},
-                                            {"pool_uuid", pool_},
-                                            {"incarnation", u(1)},
-                                            {"state", Array{"online"}},
-                                            {"restorable", true}}));
+  std::map<std::string, Value> by_uuid;
+  for (const Value& report : reports)
+    by_uuid[report["uuid"].get<std::string>()] = report;
+  ASSERT_EQ(by_uuid.size(), 5u);
+  Object first{{"uuid", u(1)},
+               {"pool_uuid", pool_},
+               {"incarnation", u(1)},
+               {"restorable", true},
+               {"state", Array{"online"}}};
+  EXPECT_EQ(by_uuid[u(1)], first);
   // An offline member before it breaks the chain.
-  EXPECT_EQ(info_of(reports, u(3))["restorable"], false);
-  // Replicated without a replicate job behind it: not reported replicated.
-  EXPECT_EQ(info_of(reports, u(4))["state"], Array{"online"});
-  EXPECT_EQ(info_of(reports, u(9)), (Object{{"uuid", u(9)},
-                                            {"pool_uuid", pool_},
-                                            {"incarnation", ""},
-                                            {"state", Array()},
-                                            {"restorable", false}}));
+  EXPECT_EQ(by_uuid[u(3)]["restorable"], false);
+  EXPECT_EQ(by_uuid[u(4)]["state"], Array{"online"});
+  EXPECT_EQ(by_uuid[u(5)]["state"], (Array{"online", "replicated"}));
+  EXPECT_EQ(by_uuid[u(5)]["target_pool_uuid"], u(0xA01));
+  EXPECT_EQ(by_uuid[u(9)], no_info(pool_, u(9)));
   EXPECT_EQ(temporary_rows(conn), 0);
-}
-
-TEST_P(Retention, IncarnationInfoNamesTheTargetOfAReplicatedSet) {
-  add(4, 4, "2024-01-04 00:00:00", 0xB00, "", "backupd", 1 | 16);
-  ASSERT_TRUE(impl_->add_replicate(
-      Object{{"uuid", u(0xC01)}, {"source_uuid", pool_}, {"target_uuid", u(0xA01)}}));
-  long long id = 0;
-  ASSERT_TRUE(impl_->add_replicate_job(Object{{"type", "replicate"},
-                                              {"catalog_uuid", u(4)},
-                                              {"source_pool_uuid", pool_},
-                                              {"target_pool_uuid", u(0xA01)},
-                                              {"state", "succeeded"}},
-                                       id));
-  Array reports;
-  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(4)}, reports));
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0]["state"], (Array{"online", "replicated"}));
-  EXPECT_EQ(reports[0]["target_pool_uuid"], u(0xA01));
 }
 
 TEST_P(Retention, IncarnationInfoOfUnknownPoolsAndBadRequests) {
   Array reports;
   ASSERT_TRUE(impl_->get_incarnation_info(u(0xEEE), Array{u(1)}, reports));
-  EXPECT_EQ(reports, (Array{Object{{"uuid", u(1)},
-                                   {"pool_uuid", u(0xEEE)},
-                                   {"incarnation", ""},
-                                   {"state", Array()},
-                                   {"restorable", false}}}));
+  EXPECT_EQ(reports, Array{no_info(u(0xEEE), u(1))});
   reports.clear();
   auto conn = impl_->get_connection();
   EXPECT_FALSE(impl_->get_incarnation_info(pool_, Array{u(1), 7}, reports));
@@ -308,26 +255,40 @@ TEST_P(Retention, ChainMembersUpToASetOrWholeChain) {
   add(4, 4, "2024-01-02 12:00:00");
   Array rows;
   ASSERT_TRUE(impl_->get_catalogs_with_incarnation(pool_, u(2), u(1), rows, false));
-  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(1), u(2)}));
+  EXPECT_EQ(sorted(rows), (Uuids{u(1), u(2)}));
   ASSERT_TRUE(impl_->get_catalogs_with_incarnation(pool_, u(2), u(1), rows, true));
-  EXPECT_EQ(sorted_uuids(rows), (std::vector<std::string>{u(1), u(2), u(3)}));
-  EXPECT_EQ(rows[2]["files"], Array());
-  EXPECT_FALSE(impl_->get_catalogs_with_incarnation(pool_, "2' OR '1'='1", u(1), rows, false));
-  EXPECT_TRUE(log_.has("Invalid uuid '2' OR '1'='1' for :uuid."));
+  EXPECT_EQ(sorted(rows), (Uuids{u(1), u(2), u(3)}));
 }
 
 TEST_P(Retention, UpdateIncarnationStartsANewChainWithTheLaterMembers) {
-  add(1, 1, "2024-01-01 00:00:00");
-  add(2, 1, "2024-01-02 00:00:00");
-  add(3, 1, "2024-01-03 00:00:00");
-  add(4, 1, "2024-01-04 00:00:00");
-  ASSERT_TRUE(impl_->update_incarnation(pool_, u(3), u(1))) << log_.dump();
-  EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
-  EXPECT_EQ(stored_set(u(3))["incarnation"], u(3));
-  EXPECT_EQ(stored_set(u(4))["incarnation"], u(3));
-  // The new chain's first set takes the old chain's backup type.
-  EXPECT_EQ(stored_set(u(3))["backup_type"], "full");
-  EXPECT_EQ(stored_set(u(4))["backup_type"], "incremental");
+  struct Case {
+    bool start_gone;
+    int moved;
+    std::vector<int> chains;  // of sets 2 to 4 afterwards
+    const char* moved_type;   // backup type of the moved set afterwards
+  } cases[] = {
+      // The new chain's first set takes the old chain's backup type.
+      {false, 3, {1, 3, 3}, "full"},
+      // No first set to take a type from: the set keeps its own.
+      {true, 3, {1, 3, 3}, "incremental"},
+      // A set the pool lacks moves nothing.
+      {false, 9, {1, 1, 1}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.moved);
+    for (int i = 1; i <= 4; ++i)
+      add(i, 1, "2024-01-0" + std::to_string(i) + " 00:00:00");
+    if (c.start_gone) {
+      ASSERT_TRUE(impl_->remove_catalog(pool_, u(1)));
+    }
+    ASSERT_TRUE(impl_->update_incarnation(pool_, u(c.moved), u(1))) << log_.dump();
+    for (int i = 2; i <= 4; ++i)
+      EXPECT_EQ(stored_set(u(i))["incarnation"], u(c.chains[i - 2])) << i;
+    if (c.moved_type) {
+      EXPECT_EQ(stored_set(u(c.moved))["backup_type"], c.moved_type);
+    }
+    EXPECT_EQ(stored_set(u(4))["backup_type"], "incremental");
+  }
 }
 
 TEST_P(Retention, UpdateIncarnationChangesNothingWhenAStepFails) {
@@ -348,29 +309,6 @@ TEST_P(Retention, UpdateIncarnationChangesNothingWhenAStepFails) {
   EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
   EXPECT_EQ(stored_set(u(3))["incarnation"], u(1));
   EXPECT_FALSE(impl_->update_incarnation(u(0xEEE), u(2), u(1)));
-}
-
-TEST_P(Retention, UpdateIncarnationOfASetThePoolLacksChangesNothing) {
-  add(1, 1, "2024-01-01 00:00:00");
-  add(2, 1, "2024-01-02 00:00:00");
-  ASSERT_TRUE(impl_->update_incarnation(pool_, u(9), u(1))) << log_.dump();
-  EXPECT_EQ(stored_set(u(1))["incarnation"], u(1));
-  EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
-  EXPECT_EQ(stored_set(u(2))["backup_type"], "incremental");
-}
-
-TEST_P(Retention, UpdateIncarnationMovesLaterMembersWhenTheChainStartIsGone) {
-  add(1, 1, "2024-01-01 00:00:00");
-  add(2, 1, "2024-01-02 00:00:00");
-  add(3, 1, "2024-01-03 00:00:00");
-  add(4, 1, "2024-01-04 00:00:00");
-  ASSERT_TRUE(impl_->remove_catalog(pool_, u(1)));
-  ASSERT_TRUE(impl_->update_incarnation(pool_, u(3), u(1))) << log_.dump();
-  EXPECT_EQ(stored_set(u(2))["incarnation"], u(1));
-  EXPECT_EQ(stored_set(u(3))["incarnation"], u(3));
-  EXPECT_EQ(stored_set(u(4))["incarnation"], u(3));
-  // No first set to take a type from: the set keeps its own.
-  EXPECT_EQ(stored_set(u(3))["backup_type"], "incremental");
 }
 
 SCAT_INSTANTIATE_ENGINES(Retention);
