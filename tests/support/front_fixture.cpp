@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "platform/job/job_manager.h"
 #include "platform/queue/queue_manager.h"
 #include "platform/rpc/http_options.h"
@@ -12,6 +14,11 @@
 
 const char Front_Test::kHostUuid[] = "0123456789abcdef0123456789abcdef";
 const char Front_Test::kAccessKey[] = "test-access-key";
+const std::string Front_Test::kPoolA = "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+const std::string Front_Test::kPoolB = "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb";
+const std::string Front_Test::kPoolC = "cccccccccccccccccccccccccccccccc";
+const std::string Front_Test::kSetA = "11111111111111111111111111111111";
+const std::string Front_Test::kSetB = "22222222222222222222222222222222";
 
 void Front_Test::SetUp() {
   Queue_Manager::instance()->set_directory(dir_.file("queue"));
@@ -63,26 +70,47 @@ void Front_Test::init_agent() {
 }
 
 void Front_Test::open_agent(const std::map<std::string, Value>& pools) {
-  daemon_.reply("GET", "/kx/r/v2/storages", 200, storages_reply(pools));
+  Array rows;
+  for (const auto& pool : pools) {
+    Object attrs{{"attached_hosts", Object{{kHostUuid, pool.second}}}};
+    rows.push_back(Object{{"pool_uuid", pool.first}, {"extended_attrs", attrs}});
+  }
+  daemon_.reply("GET", "/kx/r/v2/storages", 200, JSON_Dump(Object{{"rows", rows}}));
   init_agent();
   ASSERT_TRUE(front_->open()) << log_.dump();
 }
 
 std::string Front_Test::local_dir(const std::string& pool_uuid) {
   std::string dir = Storage_Catalog_Manager::gen_local_pool_path(pool_uuid, dir_.path(), true);
-  struct stat st;
-  EXPECT_EQ(::stat(dir.c_str(), &st), 0) << dir;
+  EXPECT_TRUE(exists(dir)) << dir;
   return dir;
 }
 
-std::string Front_Test::storages_reply(const std::map<std::string, Value>& pools) {
+void Front_Test::add_pools_and_sets() {
+  ASSERT_TRUE(front_->add_pool(pool_record(kPoolA))) << log_.dump();
+  ASSERT_TRUE(front_->add_pool(pool_record(kPoolB))) << log_.dump();
+  ASSERT_TRUE(front_->add_catalog(kPoolA, catalog_record(kSetA, kPoolA))) << log_.dump();
+  ASSERT_TRUE(front_->add_catalog(kPoolB, catalog_record(kSetB, kPoolB))) << log_.dump();
+}
+
+long long Front_Test::catalog_count(const std::string& pool_uuid) {
   Array rows;
-  for (const auto& pool : pools) {
-    Object hosts{{kHostUuid, pool.second}};
-    Object attrs{{"attached_hosts", hosts}};
-    rows.push_back(Object{{"pool_uuid", pool.first}, {"extended_attrs", attrs}});
-  }
-  return JSON_Dump(Object{{"rows", rows}, {"total", static_cast<long long>(rows.size())}});
+  long long total = -1;
+  if (!front_->query_catalog(pool_uuid, Object(), "id", true, 0, -1, rows, &total, false, false))
+    return -1;
+  EXPECT_EQ(static_cast<long long>(rows.size()), total);
+  return total;
+}
+
+std::string Front_Test::uuid_of(int n) {
+  char text[33];
+  std::snprintf(text, sizeof text, "%032x", n);
+  return text;
+}
+
+bool Front_Test::exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
 }
 
 Object Front_Test::pool_record(const std::string& uuid, const std::string& state) {
@@ -91,8 +119,7 @@ Object Front_Test::pool_record(const std::string& uuid, const std::string& state
 
 Object Front_Test::device_record(const std::string& device_uuid, const std::string& pool_uuid,
                                  const std::string& dir) {
-  Object hosts{{kHostUuid, dir}};
-  Object attrs{{"attached_hosts", hosts}};
+  Object attrs{{"attached_hosts", Object{{kHostUuid, dir}}}};
   return Object{{"uuid", device_uuid},
                 {"url", "file://" + dir},
                 {"pool_uuid", pool_uuid},

@@ -19,10 +19,20 @@
 #include "tests/support/test_daemon.h"
 
 class Front_Test : public ::testing::Test {
- protected:
+ public:
   static const char kHostUuid[];   // this host's uuid
   static const char kAccessKey[];  // this host's access key
+  static const std::string kPoolA, kPoolB, kPoolC, kSetA, kSetB;
 
+  static std::string uuid_of(int n);
+  static bool exists(const std::string& path);
+  static Object pool_record(const std::string& uuid, const std::string& state = "normal");
+  // A device of `pool_uuid` attached to this host at `dir`.
+  static Object device_record(const std::string& device_uuid, const std::string& pool_uuid,
+                              const std::string& dir);
+  static Object catalog_record(const std::string& uuid, const std::string& pool_uuid);
+
+ protected:
   void SetUp() override;
   void TearDown() override;
 
@@ -31,20 +41,16 @@ class Front_Test : public ::testing::Test {
   void open_server(Engine engine = Engine::SQLITE);
   // An agent host whose daemon lists `pools` (pool uuid to this host's
   // entry, normally a folder); init with the daemon's address, then open.
-  // The daemon is also the host's upstream.
   void open_agent(const std::map<std::string, Value>& pools);
-  // Agent host initialised but not opened.
+  // Agent host initialised but not opened; the daemon is its upstream.
   void init_agent();
 
+  // Pools A and B through the front, with sets A and B in them.
+  void add_pools_and_sets();
   // A folder for a local pool, created.
   std::string local_dir(const std::string& pool_uuid);
-  // The storages reply listing `pools` as attached to this host.
-  static std::string storages_reply(const std::map<std::string, Value>& pools);
-  static Object pool_record(const std::string& uuid, const std::string& state = "normal");
-  // A device of `pool_uuid` attached to this host at `dir`.
-  static Object device_record(const std::string& device_uuid, const std::string& pool_uuid,
-                              const std::string& dir);
-  static Object catalog_record(const std::string& uuid, const std::string& pool_uuid);
+  // The number of sets in the pool's catalog; -1 when it cannot be read.
+  long long catalog_count(const std::string& pool_uuid);
 
   Temp_Dir dir_;
   Log_Capture log_;
@@ -53,6 +59,16 @@ class Front_Test : public ::testing::Test {
 
  private:
   std::string schema_;  // MariaDB: this test's own database
+};
+
+// A server host opened on each engine; instantiate with
+// SCAT_INSTANTIATE_ENGINES.
+class Front_Server_Test : public Front_Test, public ::testing::WithParamInterface<Engine> {
+ protected:
+  void SetUp() override {
+    Front_Test::SetUp();
+    open_server(GetParam());
+  }
 };
 
 #endif  // TESTS_SUPPORT_FRONT_FIXTURE_H_

@@ -27,7 +27,6 @@ struct Response;
 class Test_Daemon {
  public:
   struct Request {
-    std::string method;
     std::string path;
     std::string query;  // as it came, without '?'
     std::map<std::string, std::string> headers;
@@ -36,6 +35,8 @@ class Test_Daemon {
 
   explicit Test_Daemon(bool tls = false);
   ~Test_Daemon();
+  Test_Daemon(const Test_Daemon&) = delete;
+  Test_Daemon& operator=(const Test_Daemon&) = delete;
 
   const std::string& host() const { return host_; }
   std::uint16_t port() const { return port_; }
@@ -47,12 +48,7 @@ class Test_Daemon {
   void hang(const std::string& method, const std::string& path);
 
   std::vector<Request> requests() const;
-  // Requests received for `path`, in order.
-  std::vector<Request> requests_to(const std::string& path) const;
-  void clear_requests();
-
-  Test_Daemon(const Test_Daemon&) = delete;
-  Test_Daemon& operator=(const Test_Daemon&) = delete;
+  std::vector<Request> requests_to(const std::string& path) const;  // in order
 
  private:
   struct Answer {

@@ -7,17 +7,6 @@
 
 namespace {
 
-TEST(CatalogSettings, DefaultsAndSetValuesAreRead) {
-  EXPECT_EQ(get_tape_replicate_retry(), 5);
-  EXPECT_EQ(get_max_wait_seconds(), 300);
-  set_tape_replicate_retry(-2);
-  set_max_wait_seconds(7);
-  EXPECT_EQ(get_tape_replicate_retry(), -2);
-  EXPECT_EQ(get_max_wait_seconds(), 7);
-  set_tape_replicate_retry(5);
-  set_max_wait_seconds(300);
-}
-
 // This test binary runs without the engine's library on its search path.
 TEST(CatalogSettings, DedupDirStaysUnchangedWithoutTheEngine) {
   std::string dir = "prefilled";
@@ -25,32 +14,22 @@ TEST(CatalogSettings, DedupDirStaysUnchangedWithoutTheEngine) {
   EXPECT_EQ(dir, "prefilled");
 }
 
-class Host_Key : public ::testing::Test {
- protected:
-  void TearDown() override {
-    Host_Manager::instance()->reset();
-    Attribute_Manager::instance()->set_key("");
-  }
-};
-
-TEST_F(Host_Key, ComesFromTheAttributeStoreOnTheDaemonsHost) {
-  Host_Manager::instance()->set_key("host-key");
+TEST(CatalogSettings, HostKeyComesFromTheAttributeStoreOnlyOnTheDaemonsHost) {
+  Host_Manager* host = Host_Manager::instance();
+  host->set_key("host-key");
   Attribute_Manager::instance()->set_key("attr-key");
   std::string key = "old";
-  Host_Manager::instance()->set_role(Host_Manager::ROLE_BACKUPD);
+  host->set_role(Host_Manager::ROLE_BACKUPD);
   EXPECT_TRUE(get_host_key(key));
   EXPECT_EQ(key, "attr-key");
-  Host_Manager::instance()->set_role(Host_Manager::ROLE_AGENT);
+  host->set_role(Host_Manager::ROLE_AGENT);
   EXPECT_TRUE(get_host_key(key));
   EXPECT_EQ(key, "host-key");
-}
-
-TEST_F(Host_Key, EmptyKeyIsAFailure) {
-  Host_Manager::instance()->set_role(Host_Manager::ROLE_SERVER);
-  Host_Manager::instance()->set_key("");
-  std::string key = "old";
+  host->set_key("");
   EXPECT_FALSE(get_host_key(key));
   EXPECT_EQ(key, "");
+  host->reset();
+  Attribute_Manager::instance()->set_key("");
 }
 
 }  // namespace
