@@ -1,6 +1,9 @@
+// Statement building: caller text only ever becomes a bound value, and the
+// dialects' differences. Rendering the engines accept is checked by running
+// the statements (connection_test and the back-end tests).
+#include "platform/sql/connection.h"
 #include "platform/sql/filter_parser.h"
 #include "platform/sql/sql.h"
-#include "platform/sql/connection.h"
 
 #include <gtest/gtest.h>
 
@@ -19,117 +22,48 @@ std::string render(const SQL& s, int dialect = DIALECT_SQLITE, Bindings* binding
   return ctx.text();
 }
 
-TEST(SqlBuilder, SelectRendersClausesInOrder) {
-  Select_SQL s;
-  s.table("t", "c").select("c.id, c.name").join("other", "o", "o.id = c.id");
-  s.where().and_filter()->add_kv_item("c.name", Value("x"));
-  s.group_by("c.id").order_by("c.id").desc().limit(10).offset(20);
-  EXPECT_EQ(render(s),
-            "SELECT c.id, c.name FROM `t` `c` JOIN `other` `o` ON o.id = c.id WHERE "
-            "(`c`.`name` = :_p1) GROUP BY c.id ORDER BY c.id DESC LIMIT 10 OFFSET 20");
+bool invalid(const SQL& s) {
+  return render(s).rfind("INVALID", 0) == 0;
 }
 
-TEST(SqlBuilder, OffsetWithoutLimitFollowsTheDialect) {
-  Select_SQL s;
-  s.table("t").offset(5);
-  EXPECT_EQ(render(s, DIALECT_SQLITE), "SELECT * FROM `t` LIMIT -1 OFFSET 5");
-  EXPECT_EQ(render(s, DIALECT_MYSQL), "SELECT * FROM `t` LIMIT 18446744073709551615 OFFSET 5");
-  s.offset(0);
-  EXPECT_EQ(render(s), "SELECT * FROM `t`");
-}
-
-TEST(SqlBuilder, ValuesAreBoundNeverSpliced) {
+TEST(SqlBuilder, CallerValuesAreBoundAndOddKeysOrUuidsInvalidateTheStatement) {
   Select_SQL s;
   s.table("t");
   s.where().and_filter()->add_kv_item("name", Value("x' OR '1'='1"));
   Bindings b;
-  std::string text = render(s, DIALECT_SQLITE, &b);
-  EXPECT_EQ(text.find("OR '1'"), std::string::npos);
+  EXPECT_EQ(render(s, DIALECT_SQLITE, &b), "SELECT * FROM `t` WHERE (`name` = :_p1)");
   ASSERT_EQ(b.size(), 1u);
   EXPECT_EQ(b[0].second.text(), "x' OR '1'='1");
-}
 
-TEST(SqlBuilder, KeysThatAreNotColumnNamesInvalidateTheStatement) {
-  Select_SQL s;
-  s.table("t");
-  EXPECT_FALSE(s.where().and_filter()->add_kv_item("name = 1 OR 1", Value(1)));
-  EXPECT_EQ(render(s).rfind("INVALID", 0), 0u);
-  Insert_SQL i;
-  i.table("t").value("a;b", Binding_Value(1));
-  EXPECT_FALSE(i.valid());
-}
-
-TEST(SqlBuilder, MalformedUuidsInvalidateTheStatement) {
-  SQL s("SELECT * FROM t WHERE uuid=:uuid");
-  EXPECT_FALSE(s.bind_uuid(":uuid", "not-a-uuid"));
-  EXPECT_EQ(render(s).rfind("INVALID", 0), 0u);
-  Select_SQL t;
-  t.table("t");
-  EXPECT_FALSE(t.where().and_filter()->add_in_uuid_item("uuid", {kUuid, "zz"}));
-  EXPECT_EQ(render(t).rfind("INVALID", 0), 0u);
-}
-
-TEST(SqlBuilder, UuidListsBindSixteenBytesEach) {
-  Select_SQL s;
-  s.table("t");
-  s.where().and_filter()->add_in_uuid_item("uuid", {kUuid, kUuid});
-  Bindings b;
-  EXPECT_EQ(render(s, DIALECT_SQLITE, &b), "SELECT * FROM `t` WHERE (`uuid` IN (:_p1, :_p2))");
-  ASSERT_EQ(b.size(), 2u);
-  EXPECT_EQ(b[0].second.kind(), Binding_Value::BLOB);
-  EXPECT_EQ(b[0].second.text().size(), 16u);
+  Select_SQL key;
+  key.table("t");
+  EXPECT_FALSE(key.where().and_filter()->add_kv_item("name = 1 OR 1", Value(1)));
+  EXPECT_TRUE(invalid(key));
+  Insert_SQL column;
+  column.table("t").value("a;b", Binding_Value(1));
+  EXPECT_FALSE(column.valid());
+  SQL uuid("SELECT * FROM t WHERE uuid=:uuid");
+  EXPECT_FALSE(uuid.bind_uuid(":uuid", "not-a-uuid"));
+  EXPECT_TRUE(invalid(uuid));
+  Select_SQL list;
+  list.table("t");
+  EXPECT_FALSE(list.where().and_filter()->add_in_uuid_item("uuid", {kUuid, "zz"}));
+  EXPECT_TRUE(invalid(list));
   Select_SQL empty;
   empty.table("t");
   empty.where().and_filter()->add_in_uuid_item("uuid", {});
   EXPECT_EQ(render(empty), "SELECT * FROM `t` WHERE (1 = 0)");
 }
 
-TEST(SqlBuilder, FindKvItemReturnsTheBoundValue) {
+TEST(SqlBuilder, DialectsKeepTheMeaningOfSqliteOnlyForms) {
   Select_SQL s;
-  s.table("storage_catalog_device");
-  s.where().and_filter()->add_key_uuid_eq_item("pool_uuid", kUuid);
-  const Item_SQL* item = s.where().and_filter()->find_kv_item("pool_uuid");
-  ASSERT_NE(item, nullptr);
-  EXPECT_EQ(item->value(), kUuid);
-  EXPECT_EQ(s.where().and_filter()->find_kv_item("uuid"), nullptr);
-}
-
-TEST(SqlBuilder, CountStatementDropsPagingAndWrapsGroups) {
-  Select_SQL s;
-  s.table("t").order_by("id").limit(5).offset(5);
-  EXPECT_EQ(render(s.count_statement()), "SELECT COUNT(*) FROM `t`");
-  s.group_by("incarnation");
-  EXPECT_EQ(render(s.count_statement()),
-            "SELECT COUNT(*) FROM (SELECT * FROM `t` GROUP BY incarnation) `_count`");
-}
-
-TEST(SqlBuilder, InsertUpdateDeleteRender) {
+  s.table("t").offset(5);
+  EXPECT_EQ(render(s, DIALECT_SQLITE), "SELECT * FROM `t` LIMIT -1 OFFSET 5");
+  EXPECT_EQ(render(s, DIALECT_MYSQL), "SELECT * FROM `t` LIMIT 18446744073709551615 OFFSET 5");
   Insert_SQL i;
-  i.table("t").value("a", Binding_Value(1)).values_sql("b", "NOW()").or_expr(2);
-  EXPECT_EQ(render(i), "INSERT OR REPLACE INTO `t` (`a`, `b`) VALUES (:_p1, NOW())");
-  EXPECT_EQ(render(i, DIALECT_MYSQL), "REPLACE INTO `t` (`a`, `b`) VALUES (:_p1, NOW())");
-  Update_SQL u;
-  Select_SQL sub;
-  sub.table("t").select("backup_type").where().and_filter()->add_sql("uuid=:incarnation");
-  u.table("t").set("state", Binding_Value(3)).set_select_sql("backup_type", sub);
-  u.where().and_filter()->add_sql("uuid=:uuid");
-  EXPECT_EQ(render(u),
-            "UPDATE `t` SET `state` = :_p1, `backup_type` = (SELECT backup_type FROM `t` WHERE "
-            "(uuid=:incarnation)) WHERE (uuid=:uuid)");
-  Delete_SQL d;
-  d.table("t");
-  EXPECT_EQ(render(d), "DELETE FROM `t`");
-}
-
-TEST(SqlBuilder, ValueKeyChecksMemberTypes) {
-  Object record{{"size", "big"}, {"uuid", kUuid}, {"files", Array{"a"}}};
-  Insert_SQL i;
-  i.table("t");
-  EXPECT_TRUE(i.value_key(record, "uuid", COLUMN_UUID));
-  EXPECT_TRUE(i.value_key(record, "files", COLUMN_JSON));
-  EXPECT_TRUE(i.value_key(record, "absent", COLUMN_INTEGER));
-  EXPECT_FALSE(i.value_key(record, "size", COLUMN_INTEGER));
-  EXPECT_NE(i.invalid_reason().find("'size'"), std::string::npos);
+  i.table("t").value("a", Binding_Value(1)).or_expr(2);
+  EXPECT_EQ(render(i), "INSERT OR REPLACE INTO `t` (`a`) VALUES (:_p1)");
+  EXPECT_EQ(render(i, DIALECT_MYSQL), "REPLACE INTO `t` (`a`) VALUES (:_p1)");
 }
 
 TEST(SqlBuilder, PositionalRewriteSkipsLiteralsAndReusesNames) {
@@ -153,21 +87,7 @@ const Filter_Key kKeys[] = {{"backup_type", KEY_STRING, KEY_FLAG_LIST},
                             {"uuid", KEY_UUID, 0},
                             {nullptr, 0, 0}};
 
-TEST(FilterParser, TurnsMembersIntoBoundConditions) {
-  Select_SQL s;
-  s.table("t");
-  SQL_Filter_Parser parser(s.where().and_filter(), kKeys);
-  Object filter{{"backup_type", "full,incr"},
-                {"id", Object{{"ge", 3}, {"lt", 9}}},
-                {"uuid", kUuid},
-                {"states", "online"}};
-  ASSERT_TRUE(parser.parse(filter, 1)) << parser.error();
-  EXPECT_EQ(render(s),
-            "SELECT * FROM `t` WHERE (`backup_type` IN (:_p1, :_p2)) AND (`id` >= :_p3) AND "
-            "(`id` < :_p4) AND (`uuid` = :_p5)");
-}
-
-TEST(FilterParser, RefusesMistypedValuesAndUnknownOperators) {
+TEST(FilterParser, RefusesMistypedValuesUnknownOperatorsAndOddKeys) {
   for (const Object& bad : {Object{{"id", "3"}}, Object{{"uuid", "xyz"}},
                             Object{{"id", Object{{"zz", 1}}}}, Object{{"id", Array{1, "a"}}}}) {
     Select_SQL s;
@@ -176,20 +96,10 @@ TEST(FilterParser, RefusesMistypedValuesAndUnknownOperators) {
     EXPECT_FALSE(parser.parse(bad, 1)) << Value(bad).dump();
     EXPECT_FALSE(parser.error().empty());
   }
-}
-
-TEST(FilterParser, GenericFilterBindsUuidColumnsAndRefusesOddKeys) {
   Select_SQL s;
   s.table("t");
-  ASSERT_TRUE(generate_filter_from_obj(Object{{"pool_uuid", kUuid}, {"state", "normal"}},
-                                       *s.where().and_filter()));
-  Bindings b;
-  render(s, DIALECT_SQLITE, &b);
-  ASSERT_EQ(b.size(), 2u);
-  EXPECT_EQ(b[0].second.kind(), Binding_Value::BLOB);
-  Select_SQL t;
   std::string error;
-  EXPECT_FALSE(generate_filter_from_obj(Object{{"1=1 --", 1}}, *t.where().and_filter(), &error));
+  EXPECT_FALSE(generate_filter_from_obj(Object{{"1=1 --", 1}}, *s.where().and_filter(), &error));
   EXPECT_FALSE(error.empty());
 }
 

@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
+#include <tuple>
 
 #include <ace/Thread_Manager.h>
 
 #include "platform/job/default_job.h"
 #include "platform/job/job_event_manager.h"
 #include "platform/job/job_manager.h"
+#include "platform/job/job_store.h"
 #include "platform/rpc/host_manager.h"
 #include "platform/runtime/uuid.h"
 #include "tests/support/log_capture.h"
@@ -21,59 +22,38 @@ const char kHostUuid[] = "0123456789abcdef0123456789abcdef";
 
 using Consistency_Job = Controllable_Job_T<Consistency_Check_Executor>;
 
-int parse_options(const std::string& json, int& channel, int& status) {
-  Consistency_Check_Job_Options_Parser parser;
-  int result = parser.parse(json);
-  channel = parser.channel_options()->channel;
-  status = parser.status();
-  return result;
-}
-
 TEST(Consistency_Check_Options, ChannelIsReadByItsKeyOrALeadingPartOfIt) {
-  int channel = 0;
-  int status = -1;
-  EXPECT_EQ(parse_options("{\"channel\": 5}", channel, status), YAJL_Handler::PARSED);
-  EXPECT_EQ(channel, 5);
-  EXPECT_EQ(parse_options("{\"chan\": 5, \"other\": \"x\"}", channel, status),
-            YAJL_Handler::PARSED);
-  EXPECT_EQ(channel, 5);
-  EXPECT_EQ(parse_options("{\"channels\": 5, \"note\": 6}", channel, status), YAJL_Handler::PARSED);
-  EXPECT_EQ(channel, 1);
-  EXPECT_EQ(status, YAJL_Handler::OK);
-}
-
-TEST(Consistency_Check_Options, MisplacedValuesFailWithStatusThree) {
-  int channel = 0;
-  int status = 0;
-  for (const char* json : {"{\"channel\": {\"a\": 1}}", "{\"channel\": {}}", "{\"channel\": [2]}",
-                           "{\"other\": {\"x\": 1}}", "7", "{\"channel\": 99999999999}"}) {
-    EXPECT_EQ(parse_options(json, channel, status), YAJL_Handler::STOPPED) << json;
-    EXPECT_EQ(status, YAJL_Handler::ERROR) << json;
-    EXPECT_EQ(channel, 1) << json;
+  const int PARSED = YAJL_Handler::PARSED, STOPPED = YAJL_Handler::STOPPED;
+  const int OK = YAJL_Handler::OK, ERROR = YAJL_Handler::ERROR;
+  struct {
+    const char* json;
+    int result, status, channel;
+  } cases[] = {{"{\"channel\": 5}", PARSED, OK, 5},
+               {"{\"chan\": 5, \"other\": \"x\"}", PARSED, OK, 5},
+               {"{\"channels\": 5, \"note\": 6}", PARSED, OK, 1},
+               {"{\"channel\": {\"a\": 1}}", STOPPED, ERROR, 1},
+               {"{\"channel\": [2]}", STOPPED, ERROR, 1},
+               {"{\"other\": {\"x\": 1}}", STOPPED, ERROR, 1},
+               {"7", STOPPED, ERROR, 1},
+               {"{\"channel\": 99999999999}", STOPPED, ERROR, 1},
+               {"{\"channel\": ", YAJL_Handler::SYNTAX_ERROR, OK, 1}};
+  for (const auto& c : cases) {
+    Consistency_Check_Job_Options_Parser parser;
+    EXPECT_EQ(parser.parse(c.json), c.result) << c.json;
+    EXPECT_EQ(parser.status(), c.status) << c.json;
+    EXPECT_EQ(parser.channel_options()->channel, c.channel) << c.json;
   }
-  EXPECT_EQ(parse_options("{\"channel\": ", channel, status), YAJL_Handler::SYNTAX_ERROR);
-}
-
-TEST(Consistency_Check_Options, WriteTheChannelAsJSON) {
-  Consistency_Check_Job_Options options;
-  EXPECT_EQ(options.channel, 1);
-  options.channel = -3;
-  EXPECT_EQ(options.to_json(), "{\"channel\":-3}");
 }
 
 TEST(Consistency_Check_Source, ReadsIdAndNameByExactKey) {
   Consistency_Check_Job_Source_Parser parser;
   EXPECT_EQ(parser.parse("{\"id\": \"h1\", \"more\": {\"id\": \"inner\"}, \"name\": \"host one\"}"),
             YAJL_Handler::PARSED);
-  EXPECT_EQ(parser.source()->id(), "h1");
-  EXPECT_EQ(parser.source()->name(), "host one");
-
+  EXPECT_EQ(parser.source()->id() + "/" + parser.source()->name(), "h1/host one");
   Consistency_Check_Job_Source_Parser prefixed;
   EXPECT_EQ(prefixed.parse("{\"idx\": \"a\", \"i\": \"b\", \"names\": \"c\", \"id\": 4}"),
             YAJL_Handler::PARSED);
-  EXPECT_EQ(prefixed.source()->id(), "");
-  EXPECT_EQ(prefixed.source()->name(), "");
-
+  EXPECT_EQ(prefixed.source()->id() + "/" + prefixed.source()->name(), "/");
   Consistency_Check_Job_Source_Parser broken;
   EXPECT_EQ(broken.parse("{\"id\" \"a\"}"), YAJL_Handler::SYNTAX_ERROR);
 }
@@ -89,21 +69,29 @@ TEST(Consistency_Check_Creator, MakesJobsOfType4Subtype31Only) {
     d->subtype(subtype);
     return creator->create_job(d);
   };
-  Job_Ptr job = make(4, 31);
-  EXPECT_NE(dynamic_cast<Consistency_Job*>(job.get()), nullptr);
+  EXPECT_NE(dynamic_cast<Consistency_Job*>(make(4, 31).get()), nullptr);
   EXPECT_EQ(make(4, 30).get(), nullptr);
   EXPECT_EQ(make(5, 31).get(), nullptr);
   EXPECT_EQ(creator->create_job(Job_Definition_Ptr()).get(), nullptr);
   exterminator(creator);
+}
 
-  for (auto factory : {&_make_Consistency_Check_Job_Options_Parser_Creator,
-                       &_make_Consistency_Check_Job_Source_Parser_Creator}) {
-    Object_Exterminator destroy = nullptr;
-    Object_Creator_T<YAJL_Handler>* parsers = factory(&destroy);
-    std::unique_ptr<YAJL_Handler> parser(parsers->create());
-    EXPECT_NE(parser, nullptr);
-    destroy(parsers);
-  }
+std::atomic<long long> clock_value{1700000000};
+std::atomic<int> clock_calls{0};
+std::atomic<int> state_on_second_call{-1};
+Job* clock_job = nullptr;
+
+// Stands still at clock_value; on its second call (the run reading its
+// finish time) it sets the job's state, when told to, as another thread
+// would.
+long long test_clock() {
+  if (++clock_calls == 2 && state_on_second_call >= 0)
+    clock_job->state_i(state_on_second_call.load());
+  return clock_value;
+}
+
+bool failing_uuid_source(unsigned char*) {
+  return false;
 }
 
 // A storage host with an empty jobs folder; the job framework loads this
@@ -117,6 +105,9 @@ class Consistency_Check_Job : public ::testing::Test {
     Host_Manager::instance()->set_role(Host_Manager::ROLE_SERVER);
     Host_Manager::instance()->set_uuid(kHostUuid);
     Host_Manager::instance()->set_name("store-1");
+    clock_value = 1700000000;
+    state_on_second_call = -1;
+    Consistency_Check_Executor::set_clock(&test_clock);
   }
   void TearDown() override {
     ACE_Thread_Manager::instance()->wait();
@@ -140,6 +131,7 @@ class Consistency_Check_Job : public ::testing::Test {
 
   // The registered job, made by this library's creator.
   Consistency_Job* registered_job() {
+    load_module();
     EXPECT_TRUE(check_consistency_check_job(false, false)) << log_.dump();
     std::vector<Job_Ptr> jobs = Job_Manager::instance()->jobs();
     EXPECT_EQ(jobs.size(), 1u);
@@ -156,42 +148,45 @@ class Consistency_Check_Job : public ::testing::Test {
     return event;
   }
 
+  // Runs `job` to its end on the test clock, setting `during` (unless
+  // negative) while it runs. Returns its start event; `end` gets the last.
+  std::unique_ptr<Job_Activity_Event> run(Consistency_Job* job, int during,
+                                          std::unique_ptr<Job_Activity_Event>& end) {
+    clock_calls = 0;
+    state_on_second_call = during;
+    clock_job = job;
+    EXPECT_EQ(job->start(), 0);
+    EXPECT_TRUE(job->wait_complete());
+    std::unique_ptr<Job_Activity_Event> start = next_event();
+    end = next_event();
+    return start;
+  }
+
   Temp_Dir dir_;
   Log_Capture log_;
   Job_Ptr job_;
 };
 
 TEST_F(Consistency_Check_Job, StorageHostRegistersTheJobOnceAcrossRestarts) {
-  load_module();
-  ASSERT_TRUE(check_consistency_check_job(false, false)) << log_.dump();
+  ASSERT_NE(registered_job(), nullptr);
   ASSERT_TRUE(check_consistency_check_job(false, false));
   Job_Manager::close_instance();
   ASSERT_TRUE(check_consistency_check_job(false, false));
-  load_module();
-  ASSERT_TRUE(check_consistency_check_job(false, false));
-
-  std::vector<Job_Ptr> jobs = Job_Manager::instance()->jobs();
-  ASSERT_EQ(jobs.size(), 1u);
-  const Job_Definition* d = jobs[0]->definition();
-  EXPECT_EQ(d->type(), 4);
-  EXPECT_EQ(d->subtype(), 31);
-  EXPECT_EQ(d->name(), "Backup set consistency");
-  EXPECT_EQ(d->agent(), "storage.catalog.all");
-  EXPECT_TRUE(vrt::is_uuid_hex(d->id()));
-  EXPECT_EQ(d->host_id(), kHostUuid);
-  EXPECT_FALSE(d->history());
-  EXPECT_GT(d->creation_time(), 1600000000);
-  auto* schedule = dynamic_cast<const Job_Daily_Schedule*>(d->schedule().get());
-  ASSERT_NE(schedule, nullptr);
-  EXPECT_EQ(schedule->interval(), 1);
-  EXPECT_EQ(schedule->start_time(), 43200);
-  EXPECT_EQ(d->source()->id(), kHostUuid);
-  EXPECT_EQ(d->source()->name(), "store-1");
-  // Read back through this library's options parser.
-  auto* options = dynamic_cast<const Consistency_Check_Job_Options*>(d->options().get());
-  ASSERT_NE(options, nullptr);
-  EXPECT_EQ(options->channel, 1);
-  EXPECT_NE(dynamic_cast<Consistency_Job*>(jobs[0].get()), nullptr);
+  // Read back through this library's creator and parsers.
+  Consistency_Job* job = registered_job();
+  ASSERT_NE(job, nullptr);
+  EXPECT_NE(dynamic_cast<const Consistency_Check_Job_Options*>(job->definition()->options().get()),
+            nullptr);
+  Value stored(job_store::to_json(*job->definition()));
+  EXPECT_TRUE(vrt::is_uuid_hex(stored["id"].get<std::string>()));
+  EXPECT_GT(stored["creation_time"], 1600000000);
+  for (const char* made_here : {"id", "uid", "creation_time"})
+    stored.erase(made_here);
+  EXPECT_EQ(stored, Value::parse(R"({"type": 4, "subtype": 31, "name": "Backup set consistency",
+      "agent": "storage.catalog.all", "host_id": "0123456789abcdef0123456789abcdef",
+      "history": false, "schedule": {"kind": "daily", "interval": 1, "start_time": 43200},
+      "source": {"id": "0123456789abcdef0123456789abcdef", "name": "store-1"},
+      "options": {"channel": 1}})"));
 }
 
 TEST_F(Consistency_Check_Job, BackupDaemonAndAgentHostsRegisterNothing) {
@@ -200,194 +195,77 @@ TEST_F(Consistency_Check_Job, BackupDaemonAndAgentHostsRegisterNothing) {
   EXPECT_TRUE(Job_Manager::instance()->jobs().empty());
 }
 
-TEST_F(Consistency_Check_Job, RunRecordsStartAndCompletion) {
-  load_module();
+TEST_F(Consistency_Check_Job, RunsRecordTheirEndHonourCancelRequestsAndKeepState19) {
   Consistency_Job* job = registered_job();
   ASSERT_NE(job, nullptr);
-  ASSERT_EQ(job->start(), 0);
-  ASSERT_TRUE(job->wait_complete());
-
-  std::unique_ptr<Job_Activity_Event> start = next_event();
-  ASSERT_NE(start, nullptr);
-  EXPECT_EQ(start->type(), JOB_EVENT_START);
-  EXPECT_EQ(start->state(), JOB_STATE_RUNNING);
-  EXPECT_TRUE(start->parameters().count("start_time"));
-  std::unique_ptr<Job_Activity_Event> end = next_event();
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->type(), JOB_EVENT_COMPLETED);
-  EXPECT_EQ(end->state(), JOB_STATE_COMPLETED);
-  EXPECT_EQ(end->activity(), start->activity());
-  EXPECT_TRUE(end->parameters().count("finish_time"));
-
-  const Job_Definition* d = job->definition();
-  const std::string activity = job->executor().activity_id();
-  EXPECT_EQ(activity, start->activity());
-  EXPECT_EQ(vrt::bytes_to_hex(job->activity().uuid, 16), activity);
-  EXPECT_EQ(vrt::bytes_to_hex(job->activity().job_id, 16), d->id());
-  EXPECT_EQ(vrt::bytes_to_hex(job->activity().job_uid, 16), d->uid());
-  EXPECT_EQ(job->state(), JOB_STATE_COMPLETED);
+  const int RUNNING = JOB_STATE_RUNNING, CANCELING = JOB_STATE_CANCELING,
+            ABORTED = JOB_STATE_ABORTED, COMPLETED = JOB_EVENT_COMPLETED;
+  struct {
+    int before, during, start_state, end_type, end_state;
+  } cases[] = {{-1, -1, RUNNING, COMPLETED, JOB_STATE_COMPLETED},
+               // cancelled before the run reads the state
+               {-1, CANCELING, RUNNING, JOB_EVENT_CANCELED, JOB_STATE_CANCELED},
+               {-1, ABORTED, RUNNING, COMPLETED, ABORTED},
+               {ABORTED, -1, ABORTED, COMPLETED, ABORTED},
+               // a cancel that came before the run started
+               {CANCELING, -1, CANCELING, JOB_EVENT_CANCELED, JOB_STATE_CANCELED}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.before) + " " + std::to_string(c.during));
+    log_.clear();
+    job->state_i(c.before >= 0 ? c.before : JOB_STATE_IDLE);
+    std::unique_ptr<Job_Activity_Event> end;
+    std::unique_ptr<Job_Activity_Event> start = run(job, c.during, end);
+    ASSERT_TRUE(start && end);
+    const std::string activity = job->executor().activity_id();
+    EXPECT_EQ(
+        std::make_tuple(start->type(), start->state(), start->activity(), start->parameters()),
+        std::make_tuple(int(JOB_EVENT_START), c.start_state, activity,
+                        Object{{"start_time", 1700000000}}));
+    EXPECT_EQ(
+        std::make_tuple(end->type(), end->state(), end->activity(), end->parameters()),
+        std::make_tuple(c.end_type, c.end_state, activity, Object{{"finish_time", 1700000000}}));
+    EXPECT_EQ(job->state(), c.end_state);
+    EXPECT_TRUE(log_.has("Job 'Backup set consistency' (id " + job->definition()->id() +
+                         ", activity id " + activity +
+                         (c.end_type == COMPLETED ? ") is completed" : ") canceled") + ", cost 1s"))
+        << log_.dump();
+  }
   EXPECT_TRUE(log_.has_prefix(LM_DEBUG, "Storage consistency check job running.\n"));
-  EXPECT_TRUE(log_.has_prefix(LM_INFO, "Job 'Backup set consistency' (id " + d->id() +
-                                           ", activity id " + activity + ") is completed, cost "));
-}
-
-std::atomic<int> clock_calls{0};
-std::atomic<int> state_on_second_call{JOB_STATE_CANCELING};
-Job* clock_job = nullptr;
-
-// Always the same second; on its second call (the run reading its finish
-// time) it changes the job's state the way another thread would.
-long long frozen_clock() {
-  if (++clock_calls == 2)
-    clock_job->state_i(state_on_second_call.load());
-  return 1700000000;
-}
-
-TEST_F(Consistency_Check_Job, CancelBeforeTheStateIsReadEndsCanceledWithOneSecondCost) {
-  load_module();
-  Consistency_Job* job = registered_job();
-  ASSERT_NE(job, nullptr);
-  clock_calls = 0;
-  state_on_second_call = JOB_STATE_CANCELING;
-  clock_job = job;
-  Consistency_Check_Executor::set_clock(&frozen_clock);
-  ASSERT_EQ(job->start(), 0);
-  ASSERT_TRUE(job->wait_complete());
-
-  ASSERT_NE(next_event(), nullptr);
-  std::unique_ptr<Job_Activity_Event> end = next_event();
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->type(), JOB_EVENT_CANCELED);
-  EXPECT_EQ(end->state(), JOB_STATE_CANCELED);
-  EXPECT_EQ(end->parameters().at("finish_time"), 1700000000);
-  const Job_Definition* d = job->definition();
-  EXPECT_TRUE(log_.has("Job 'Backup set consistency' (id " + d->id() + ", activity id " +
-                       job->executor().activity_id() + ") canceled, cost 1s"))
-      << log_.dump();
-}
-
-TEST_F(Consistency_Check_Job, AbortedStateIsNeverOverwritten) {
-  load_module();
-  Consistency_Job* job = registered_job();
-  ASSERT_NE(job, nullptr);
-  clock_calls = 0;
-  state_on_second_call = JOB_STATE_ABORTED;
-  clock_job = job;
-  Consistency_Check_Executor::set_clock(&frozen_clock);
-  ASSERT_EQ(job->start(), 0);
-  ASSERT_TRUE(job->wait_complete());
-  ASSERT_NE(next_event(), nullptr);
-  std::unique_ptr<Job_Activity_Event> end = next_event();
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->type(), JOB_EVENT_COMPLETED);
-  EXPECT_EQ(end->state(), JOB_STATE_ABORTED);
-  EXPECT_EQ(job->state(), JOB_STATE_ABORTED);
-}
-
-TEST_F(Consistency_Check_Job, StateSetBeforeTheRunIsKept) {
-  load_module();
-  Consistency_Job* job = registered_job();
-  ASSERT_NE(job, nullptr);
-
-  job->state_i(JOB_STATE_ABORTED);
-  ASSERT_EQ(job->start(), 0);
-  ASSERT_TRUE(job->wait_complete());
-  std::unique_ptr<Job_Activity_Event> start = next_event();
-  ASSERT_NE(start, nullptr);
-  EXPECT_EQ(start->state(), JOB_STATE_ABORTED);
-  std::unique_ptr<Job_Activity_Event> end = next_event();
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->state(), JOB_STATE_ABORTED);
-  EXPECT_EQ(job->state(), JOB_STATE_ABORTED);
-
-  // A cancel that came before the run started is honoured by the run.
-  job->state_i(JOB_STATE_IDLE);
-  EXPECT_EQ(job->cancel(), 0);
-  ASSERT_EQ(job->start(), 0);
-  ASSERT_TRUE(job->wait_complete());
-  ASSERT_NE(next_event(), nullptr);
-  end = next_event();
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->type(), JOB_EVENT_CANCELED);
-  EXPECT_EQ(end->state(), JOB_STATE_CANCELED);
-  EXPECT_EQ(job->state(), JOB_STATE_CANCELED);
-  EXPECT_TRUE(log_.contains(job->executor().activity_id() + ") canceled, cost ")) << log_.dump();
-}
-
-std::atomic<long long> clock_value{0};
-
-long long settable_clock() {
-  return clock_value.load();
-}
-
-bool failing_uuid_source(unsigned char*) {
-  return false;
+  EXPECT_EQ(vrt::bytes_to_hex(job->activity().uuid, 16), job->executor().activity_id());
+  EXPECT_EQ(vrt::bytes_to_hex(job->activity().job_id, 16), job->definition()->id());
+  EXPECT_EQ(vrt::bytes_to_hex(job->activity().job_uid, 16), job->definition()->uid());
 }
 
 TEST_F(Consistency_Check_Job, FailedStartIsReportedWithItsOwnCost) {
-  Job_Definition_Ptr d(new Job_Definition);
-  d->type(4);
-  d->subtype(31);
-  d->name("Backup set consistency");
-  d->id(uuid_string());
-  Consistency_Job job(d);
-  Consistency_Check_Executor::set_clock(&settable_clock);
+  Consistency_Job* job = registered_job();
+  ASSERT_NE(job, nullptr);
   clock_value = 1000000000;
-  ASSERT_EQ(job.executor().run(), 0);
+  ASSERT_EQ(job->executor().run(), 0);
   Job_Event_Manager::instance()->clear();
 
   // Much later, a run that cannot make its activity uuid.
   clock_value = 1700000000;
   Consistency_Check_Executor::set_uuid_source(&failing_uuid_source);
-  EXPECT_EQ(job.executor().run(), -1);
+  EXPECT_EQ(job->executor().run(), -1);
   EXPECT_TRUE(log_.has("Failed to generate UUID."));
   EXPECT_TRUE(log_.has("Failed to start storage consistency check job."));
-  EXPECT_TRUE(
-      log_.has("Job 'Backup set consistency' (id " + d->id() + ", activity id ) failed, cost 1s"))
+  EXPECT_TRUE(log_.has("Job 'Backup set consistency' (id " + job->definition()->id() +
+                       ", activity id ) failed, cost 1s"))
       << log_.dump();
-  EXPECT_EQ(job.executor().activity_id(), "");
-  EXPECT_EQ(job.state(), JOB_STATE_FAILED);
+  EXPECT_EQ(job->state(), JOB_STATE_FAILED);
   std::unique_ptr<Job_Activity_Event> end = next_event();
   ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->type(), JOB_EVENT_FAILED);
-  EXPECT_EQ(end->state(), JOB_STATE_FAILED);
-  EXPECT_EQ(end->activity(), "");
-  EXPECT_EQ(end->parameters().at("code"), -1);
-  EXPECT_EQ(end->parameters().at("message"), "Failed to start job.");
-  EXPECT_EQ(end->parameters().at("finish_time"), 1700000000);
+  EXPECT_EQ(std::make_tuple(end->type(), end->state(), end->activity(), Value(end->parameters())),
+            std::make_tuple(int(JOB_EVENT_FAILED), int(JOB_STATE_FAILED), std::string(),
+                            Value::parse(R"({"code": -1, "message": "Failed to start job.",
+                                             "finish_time": 1700000000})")));
   ACE_Time_Value none(0);
   EXPECT_EQ(Job_Event_Manager::instance()->getq(end, &none), -1);
-}
 
-TEST_F(Consistency_Check_Job, ControlOperationsOnlySetTheState) {
-  Job_Definition_Ptr d(new Job_Definition);
-  d->type(4);
-  d->subtype(31);
-  Job_Ptr job(new Consistency_Job(d));
-  EXPECT_EQ(job->cancel(), 0);
-  EXPECT_EQ(job->state(), JOB_STATE_CANCELING);
-  EXPECT_EQ(job->suspend(), 0);
-  EXPECT_EQ(job->state(), JOB_STATE_SUSPENDED);
-  EXPECT_EQ(job->resume(), 0);
-  EXPECT_EQ(job->state(), JOB_STATE_RUNNING);
-  EXPECT_EQ(job->hold(), 0);
-  EXPECT_EQ(job->state(), JOB_STATE_HELD);
-  EXPECT_EQ(job->wait(), 0);
-  EXPECT_EQ(job->state(), JOB_STATE_WAITING);
-  EXPECT_EQ(job->stop(), 0);
-  EXPECT_EQ(job->state(), JOB_STATE_CANCELING);
-  EXPECT_EQ(job->setup_on_demand(), -1);
-  EXPECT_EQ(job->prepare(), 0);
-  EXPECT_EQ(job->finalize(), 0);
-}
-
-TEST_F(Consistency_Check_Job, RunWithoutDefinitionFails) {
-  Consistency_Job job{Job_Definition_Ptr()};
-  EXPECT_EQ(job.executor().run(), -1);
+  Consistency_Job orphan{Job_Definition_Ptr()};
+  EXPECT_EQ(orphan.executor().run(), -1);
   EXPECT_TRUE(log_.has("Job definition is null."));
-  ACE_Time_Value none(0);
-  std::unique_ptr<Job_Activity_Event> event;
-  EXPECT_EQ(Job_Event_Manager::instance()->getq(event, &none), -1);
+  EXPECT_EQ(Job_Event_Manager::instance()->getq(end, &none), -1);
 }
 
 }  // namespace
