@@ -192,8 +192,8 @@ bool read_row(const Connection_Ptr& conn, const SQL& sql, Object& row) {
   return true;
 }
 
-bool read_row_by_uuid(const Connection_Ptr& conn, const std::string& table,
-                      const std::string& uuid, Object& row, const std::string& columns) {
+bool read_row_by_uuid(const Connection_Ptr& conn, const std::string& table, const std::string& uuid,
+                      Object& row, const std::string& columns) {
   Select_SQL read;
   read.table(table).select(columns);
   read.where().and_filter()->add_sql("uuid=:uuid");

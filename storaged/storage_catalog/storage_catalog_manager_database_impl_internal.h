@@ -66,9 +66,8 @@ bool read_rows(const Connection_Ptr& conn, const SQL& sql, Array& rows);
 bool read_row(const Connection_Ptr& conn, const SQL& sql, Object& row);
 // The row of `table` whose uuid is `uuid`: its `columns` (all when empty).
 // False when `uuid` is malformed, there is no such row or the read fails.
-bool read_row_by_uuid(const Connection_Ptr& conn, const std::string& table,
-                      const std::string& uuid, Object& row,
-                      const std::string& columns = std::string());
+bool read_row_by_uuid(const Connection_Ptr& conn, const std::string& table, const std::string& uuid,
+                      Object& row, const std::string& columns = std::string());
 // The text of `column` in the first row of `sql`; empty when there is no
 // row or no text there. False when the query fails.
 bool read_first_text(const Connection_Ptr& conn, const SQL& sql, const char* column,

@@ -1,7 +1,6 @@
 // The MariaDB server the tests may use. scripts/test starts a private
-// server and names its socket in SCAT_TEST_MARIADB_SOCKET (and its TCP port
-// in SCAT_TEST_MARIADB_PORT); without it the MariaDB half of the engine
-// tests is skipped.
+// server and names its socket in SCAT_TEST_MARIADB_SOCKET; without it the
+// MariaDB half of the engine tests is skipped.
 #ifndef TESTS_SUPPORT_TEST_MARIADB_H_
 #define TESTS_SUPPORT_TEST_MARIADB_H_
 
