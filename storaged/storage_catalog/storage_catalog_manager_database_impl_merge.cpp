@@ -128,16 +128,22 @@ bool read_time_points(const Connection_Ptr& conn, const std::string& union_text,
 // The sets of the group whose `column` is `value`, but the newest
 // `retention` - 1, oldest first; none while a merge of the group is pending
 // or running. False (logged) when the query fails.
+//
+// A merge job works on the sets of its own pool, and minor resource ids
+// repeat from pool to pool, so only the pool's own jobs hold its group
+// back. A job that names no value of the column belongs to no group of it.
 bool read_merge_run(const Connection_Ptr& conn, const std::string& pool, const std::string& column,
                     const std::string& value, long long retention,
                     std::vector<std::string>& uuids) {
   SQL run("SELECT uuid FROM (SELECT id, uuid, backup_time FROM `" + pool +
-          "` WHERE state & 3 = 1 AND " + column + " = :group_val AND " + column +
-          " NOT IN (SELECT DISTINCT(" + column +
-          ") FROM `storage_catalog_merge_backup_job` WHERE state IN ('pending', 'running')) "
-          "ORDER BY id DESC LIMIT " +
+          "` WHERE state & 3 = 1 AND " + column +
+          " = :group_val AND NOT EXISTS (SELECT 1 FROM `storage_catalog_merge_backup_job` "
+          "WHERE state IN ('pending', 'running') AND pool_uuid = :pool_uuid AND " +
+          column + " = :group_val) ORDER BY id DESC LIMIT " +
           database::sql::no_limit(conn->dialect()) + " OFFSET " + std::to_string(retention - 1) +
           ") `t` ORDER BY id ASC;");
+  if (!bind_uuid_or_log(run, "pool_uuid", pool))
+    return false;
   if (column == "minor_resource_id")
     run.bind("group_val", value);
   else if (!bind_uuid_or_log(run, "group_val", value))

@@ -69,6 +69,35 @@ TEST_P(Merge_Jobs, StrategySpansTheOldestSetsBeyondTheRetention) {
   EXPECT_EQ(strategy(5)["to_uuid"], u(3));
 }
 
+// Only a pending or running job of the set's own group, in its own pool,
+// holds a merge back: jobs that name no value of the grouping column, or
+// the same group in another pool, do not.
+TEST_P(Merge_Jobs, OnlyJobsOfTheGroupInThePoolHoldBackAMerge) {
+  add_chain(1, 5);
+  keep_merged(3);
+  const std::string other = u(0xA01);
+  add_pool(other);
+  auto add_job = [&](const std::string& pool, const Object& group) {
+    Object job{{"type", "file"}, {"pool_uuid", pool}, {"state", "pending"}};
+    for (const auto& member : group)
+      job[member.first] = member.second;
+    long long id = 0;
+    EXPECT_TRUE(impl_->add_merge_backup_job(job, id)) << log_.dump();
+  };
+  add_job(other, Object{{"minor_resource_id", ""}});  // no chain
+  add_job(pool_, Object{{"minor_resource_id", "D:"}});
+  add_job(other, Object{{"incarnation", u(1)}});  // a copy of the chain elsewhere
+  EXPECT_EQ(strategy(5)["from_uuid"], u(1));
+  EXPECT_EQ(strategy(5)["to_uuid"], u(3));
+
+  keep_merged(3, "2.0");
+  add_job(pool_, Object{{"incarnation", u(9)}, {"minor_resource_id", Value()}});
+  add_job(other, Object{{"minor_resource_id", "C:"}});
+  EXPECT_EQ(strategy(5)["to_uuid"], u(3));
+  add_job(pool_, Object{{"minor_resource_id", "C:"}});
+  EXPECT_TRUE(strategy(5).empty());
+}
+
 TEST_P(Merge_Jobs, FileSetsOfSynthesizerTwoGroupByMinorResource) {
   add_chain(1, 3);
   add_chain(4, 5);
