@@ -30,17 +30,35 @@ long long stored_quoted(const Value& row) {
   return quoted != nullptr && quoted->is_number_integer() ? quoted->get<long long>() : 0;
 }
 
-// Devices are checked before anything is written, so that a malformed list
-// does not leave a pool registered without them.
-const Array* checked_devices(const Object& request, bool required) {
+// Devices are checked before anything is written, so that a list that
+// cannot be added whole does not leave a pool registered with part of it.
+// Throws for a malformed entry; null, logged, for a device without a known
+// role or a second master.
+const Array* checked_devices(const Object& request, bool required, bool& usable) {
+  usable = true;
   const Array* devices = required ? &object_get_array_or_throw(request, "devices")
                                   : object_get_array(request, "devices");
   if (devices == nullptr)
     return nullptr;
-  for (const Value& device : *devices)
+  int masters = 0;
+  for (const Value& device : *devices) {
     if (!device.is_object())
       throw JSON_Error("Array 'devices' holds " + std::string(json_type_name(device)) +
                        ", not an object");
+    const Object& fields = device.get_ref<const Object&>();
+    object_get_str_or_throw(fields, "uuid");
+    std::string role = Storage_Catalog_Utils::get_device_role(fields);
+    if (role.empty()) {
+      LOG_ERROR("Failed to get device role.");
+      usable = false;
+      return nullptr;
+    }
+    if (role == "master" && ++masters > 1) {
+      LOG_ERROR("Failed to add master device which has existed.");
+      usable = false;
+      return nullptr;
+    }
+  }
   return devices;
 }
 
@@ -175,13 +193,16 @@ bool Storage_Catalog_Utils::add_pool_with_devices(const Object& request) {
     }
     bool update_device = false;
     object_get(request, "update_device", update_device);
-    if (rows.size() != 1 && !update_device) {
-      const Array* devices = checked_devices(request, true);
+    bool is_new = rows.size() != 1 && !update_device;
+    bool usable = true;
+    const Array* devices = checked_devices(request, is_new, usable);
+    if (!usable)
+      return false;
+    if (is_new) {
       if (!store_encryption(request, record) || !add_pool(record, false))
         return false;
       return add_devices(devices);
     }
-    const Array* devices = checked_devices(request, false);
     if (!manager->update_pool(uuid, record)) {
       LOG_ERROR("Failed to update pool %s", uuid.c_str());
       return false;
