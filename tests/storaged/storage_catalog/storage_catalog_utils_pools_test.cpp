@@ -95,6 +95,12 @@ TEST_P(Utils_Pools, RegistersANewPoolWithDevicesAndEncipheredSettings) {
   EXPECT_EQ(pool["name"], "second");
   EXPECT_EQ(pool["extended_attrs"]["encryption"], stored);
   EXPECT_EQ(stored_devices(kPoolA).size(), 2u);
+
+  // A uuid carrying more of a query string names no other pool.
+  Object forged{{"uuid", kPoolB + "&uuid=" + kPoolA}, {"name", "forged"}, {"update_device", true}};
+  EXPECT_FALSE(Utils::add_pool_with_devices(forged));
+  EXPECT_TRUE(log_.has("Failed to query pool with " + kPoolB + "&uuid=" + kPoolA));
+  EXPECT_EQ(stored_pool(kPoolA)["name"], "second");
 }
 
 TEST_P(Utils_Pools, ANewPoolWithoutUsableDevicesIsNotRegistered) {
