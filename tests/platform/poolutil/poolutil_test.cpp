@@ -1,10 +1,8 @@
-// The pool utility stand-ins: agent descriptors, continuous-data modules
-// and device corrections from the daemon.
+// The pool utility stand-ins: agent descriptors and continuous-data modules.
 #include <gtest/gtest.h>
 
 #include "platform/poolutil/catalog_agent.h"
 #include "platform/poolutil/cd_modules.h"
-#include "platform/poolutil/device_url.h"
 
 namespace {
 
@@ -36,16 +34,6 @@ TEST(Cd_Modules, KnowsTheContinuousDataModulesByTheAgentGivenOrStored) {
   EXPECT_FALSE(is_cd_modules(Object(), nullptr));
   const std::string given = "backup.cdp";
   EXPECT_TRUE(is_cd_modules(Object{{"agent", "backup.file"}}, &given));
-}
-
-TEST(Device_Url, TakesTheDaemonsUrlOnly) {
-  Object device{{"uuid", "d"}, {"url", "file:///old"}};
-  adjust_device_url_by_backupd_device(device, Object{{"url", "file:///new"}, {"uuid", "x"}});
-  EXPECT_EQ(device, (Object{{"uuid", "d"}, {"url", "file:///new"}}));
-  for (const Object& useless : {Object(), Object{{"url", ""}}, Object{{"url", 3}}}) {
-    adjust_device_url_by_backupd_device(device, useless);
-    EXPECT_EQ(device.at("url"), "file:///new");
-  }
 }
 
 }  // namespace
