@@ -165,7 +165,7 @@ bool add_condition(Object& filter, const std::string& key, const Value& value,
   if (!prefixed)
     added = filter_add_eq_item(filter, key, value);
   if (!added) {
-    error = "'" + key + "' is not a column that can be compared with " + JSON_Dump(value);
+    error = "cannot compare '" + key + "' with " + JSON_Dump(value);
     return false;
   }
   if (extra_key != nullptr && key == extra_key && value.is_primitive())
