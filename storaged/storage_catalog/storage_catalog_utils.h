@@ -29,7 +29,8 @@ class Storage_Catalog_Utils {
   // equal to `extra_key` (may be null) is also kept as a plain member, by
   // which the front routes on an agent. False, logged, for a key that is not
   // a column name, a value that cannot be compared, or a paging value of
-  // the wrong type; `filter` and `paging` hold what was parsed before.
+  // the wrong type; `filter` is then refused by every query and `paging`
+  // holds what was parsed before.
   static bool parse_params(const Object& request, Object& filter, Object& paging,
                            const char* extra_key = nullptr);
   // The same paging; every other member is copied into `filter` as it is

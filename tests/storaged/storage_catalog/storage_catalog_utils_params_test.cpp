@@ -162,10 +162,22 @@ TEST_P(Utils_Query, HostileKeysAndValuesNeverChangeTheStatement) {
         Object{{"$and", Array{Object{{"sql", "1=1"}}}}}, Object{{"uuid", "1' OR '1'='1"}}}) {
     EXPECT_EQ(names(request), "FAILED") << JSON_Dump(request);
   }
-  EXPECT_TRUE(log_.contains("Failed to parse params: cannot compare 'name = name OR 1' with \"x\""));
+  EXPECT_TRUE(
+      log_.contains("Failed to parse params: cannot compare 'name = name OR 1' with \"x\""));
   EXPECT_EQ(pools(Object{{"uuid", "x' OR 1=1 --"}}), -1);
   EXPECT_EQ(pools(Object{{"name", "x"}, {"quoted) OR (1", 1}}), -1);
   EXPECT_EQ(catalog_count(kPoolA), 3);
+}
+
+TEST_P(Utils_Query, AFilterThatCouldNotBeBuiltSelectsNothing) {
+  Object filter, paging;
+  ASSERT_FALSE(Utils::parse_params(Object{{"name", "alpha"}, {"z z", 1}}, filter, paging));
+  Array rows;
+  EXPECT_FALSE(
+      front_->query_catalog(kPoolA, filter, "id", true, 0, -1, rows, nullptr, false, false));
+  EXPECT_FALSE(front_->query_pool(filter, 0, -1, rows, nullptr));
+  EXPECT_TRUE(rows.empty());
+  EXPECT_TRUE(log_.contains("filter refused: cannot compare 'z z' with 1"));
 }
 
 SCAT_INSTANTIATE_ENGINES(Utils_Query);

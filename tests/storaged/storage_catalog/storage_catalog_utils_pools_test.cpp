@@ -95,6 +95,12 @@ TEST_P(Utils_Pools, RegistersANewPoolWithDevicesAndEncipheredSettings) {
   EXPECT_EQ(pool["name"], "second");
   EXPECT_EQ(pool["extended_attrs"]["encryption"], stored);
   EXPECT_EQ(stored_devices(kPoolA).size(), 2u);
+
+  // A uuid carrying more of a query string names no other pool.
+  Object forged{{"uuid", kPoolB + "&uuid=" + kPoolA}, {"name", "forged"}, {"update_device", true}};
+  EXPECT_FALSE(Utils::add_pool_with_devices(forged));
+  EXPECT_TRUE(log_.has("Failed to query pool with " + kPoolB + "&uuid=" + kPoolA));
+  EXPECT_EQ(stored_pool(kPoolA)["name"], "second");
 }
 
 TEST_P(Utils_Pools, ANewPoolWithoutUsableDevicesIsNotRegistered) {
@@ -105,6 +111,14 @@ TEST_P(Utils_Pools, ANewPoolWithoutUsableDevicesIsNotRegistered) {
   request["devices"] = Array{device(kMaster, kPoolA, nullptr), "not a device"};
   EXPECT_FALSE(Utils::add_pool_with_devices(request));
   EXPECT_FALSE(Utils::add_pool_with_devices(Object{{"name", "no uuid"}}));
+  request["devices"] = Array{device(kMaster, kPoolA, nullptr), Object{{"url", "file:///x"}}};
+  EXPECT_FALSE(Utils::add_pool_with_devices(request));
+  request["devices"] = Array{device(kSlave, kPoolA, "slave"), device(kMaster, kPoolA, "spare")};
+  EXPECT_FALSE(Utils::add_pool_with_devices(request));
+  EXPECT_TRUE(log_.has("Failed to get device role."));
+  request["devices"] = Array{device(kMaster, kPoolA, nullptr), device(kOther, kPoolA, "master")};
+  EXPECT_FALSE(Utils::add_pool_with_devices(request));
+  EXPECT_TRUE(log_.has("Failed to add master device which has existed."));
   request["devices"] = Array{device(kMaster, kPoolA, nullptr)};
   request["update_device"] = "yes";
   EXPECT_FALSE(Utils::add_pool_with_devices(request));
