@@ -412,4 +412,39 @@ std::string file_like_pattern(const std::string& file) {
   return pattern;
 }
 
+namespace {
+
+bool ends_with_ignoring_case(const std::string& text, const std::string& end) {
+  if (end.size() > text.size())
+    return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const std::size_t start = text.size() - end.size();
+  for (std::size_t i = 0; i < end.size(); ++i) {
+    if (lower(text[start + i]) != lower(end[i]))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool lists_file(const std::string& files, const std::string& file) {
+  Value parsed;
+  if (!loads_json(files, parsed))
+    return false;
+  std::vector<const Value*> pending{&parsed};
+  while (!pending.empty()) {
+    const Value* value = pending.back();
+    pending.pop_back();
+    if (value->is_string()) {
+      if (ends_with_ignoring_case(value->get_ref<const std::string&>(), file))
+        return true;
+    } else if (value->is_structured()) {
+      for (const Value& member : *value)
+        pending.push_back(&member);
+    }
+  }
+  return false;
+}
+
 }  // namespace scat_db

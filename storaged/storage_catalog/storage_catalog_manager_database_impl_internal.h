@@ -148,6 +148,13 @@ bool guarded(const char* prefix, Op op) {
 // character '!' escaped, followed by the closing quote.
 std::string file_like_pattern(const std::string& file);
 
+// Whether the JSON text `files` lists an entry ending with `file`, letters
+// compared without regard to ASCII case as LIKE compares them. Confirms a
+// row that file_like_pattern found, since the pattern also matches inside
+// an escape: the JSON text of x\"y holds \\", the form of a name ending in
+// a backslash. Text that is not JSON lists nothing.
+bool lists_file(const std::string& files, const std::string& file);
+
 }  // namespace scat_db
 
 #endif  // STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_INTERNAL_H_
