@@ -50,6 +50,12 @@ class Binding_Value {
   std::string text_;
 };
 
+// Whether `value` binds as the number it is. JSON integers above the
+// signed 64-bit range have no column type to go to and would wrap into
+// another number; for one, `reason` names `key` and the value and the
+// result is false. Any other value fits.
+bool fits_signed_64(const Value& value, const std::string& key, std::string& reason);
+
 // Parameter values by name (without the leading ':').
 using Bindings = std::vector<std::pair<std::string, Binding_Value>>;
 

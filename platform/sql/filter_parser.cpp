@@ -1,7 +1,5 @@
 #include "platform/sql/filter_parser.h"
 
-#include "platform/sql/cursor.h"
-
 namespace database {
 namespace sql {
 
@@ -15,7 +13,7 @@ bool kind_accepts(int kind, const Value& v) {
     case KEY_UUID:
       return v.is_string();
     default:
-      return v.is_primitive();
+      return false;
   }
 }
 
@@ -32,31 +30,42 @@ Array split_list(const std::string& text) {
   }
 }
 
-// Adds the conditions of one member whose values `kind_accepts`.
-bool add_member(Filter_SQL& filter, const std::string& column, int kind, int flags,
-                const Value& value, std::string& error) {
-  bool as_uuid = kind == KEY_UUID;
+bool wrong_type(const std::string& column, std::string& error) {
+  error = "filter '" + column + "' holds a value of the wrong type";
+  return false;
+}
+
+// Adds the conditions of one member of `key`'s column.
+bool add_member(Filter_SQL& filter, const Filter_Key& key, const Value& value, std::string& error) {
+  const std::string column = key.name;
+  const bool as_uuid = key.kind == KEY_UUID;
   auto add_one = [&](const Value& v, int op) {
-    if (!kind_accepts(kind, v)) {
-      error = "filter '" + column + "' holds a value of the wrong type";
-      return false;
-    }
-    bool ok = as_uuid ? filter.add_key_uuid_item(column, v.get<std::string>(), op)
-                      : filter.add_kv_item(column, v, op);
+    bool ok;
+    if (v.is_null() && (key.flags & KEY_FLAG_NULL) && (op == OP_EQ || op == OP_NE))
+      ok = filter.add_kv_item(column, v, op);
+    else if (!kind_accepts(key.kind, v))
+      return wrong_type(column, error);
+    else
+      ok = as_uuid ? filter.add_key_uuid_item(column, v.get<std::string>(), op)
+                   : filter.add_kv_item(column, v, op);
     if (!ok)
       error = filter.invalid_reason();
     return ok;
   };
-  if (value.is_array() || (flags & KEY_FLAG_LIST && value.is_string() &&
-                           value.get<std::string>().find(',') != std::string::npos)) {
-    Array list = value.is_array() ? value.get<Array>() : split_list(value.get<std::string>());
-    for (const Value& v : list) {
-      if (!kind_accepts(kind, v)) {
-        error = "filter '" + column + "' holds a value of the wrong type";
-        return false;
+  const bool listed = (key.flags & KEY_FLAG_LIST) && value.is_string() &&
+                      value.get_ref<const std::string&>().find(',') != std::string::npos;
+  if (value.is_array() || listed) {
+    // Checked before the list is copied into the condition.
+    if (value.is_array()) {
+      for (const Value& v : value) {
+        if (!kind_accepts(key.kind, v))
+          return wrong_type(column, error);
       }
     }
-    bool ok = filter.add_list_item(column, list, OP_IN, as_uuid);
+    bool ok = filter.add_list_item(
+        column,
+        value.is_array() ? value.get_ref<const Array&>() : split_list(value.get<std::string>()),
+        OP_IN, as_uuid);
     if (!ok)
       error = filter.invalid_reason();
     return ok;
@@ -76,6 +85,14 @@ bool add_member(Filter_SQL& filter, const std::string& column, int kind, int fla
   return add_one(value, OP_EQ);
 }
 
+const Filter_Key* find_key(const Filter_Key* keys, const std::string& name) {
+  for (const Filter_Key* k = keys; k != nullptr && k->name != nullptr; ++k) {
+    if (name == k->name)
+      return k;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 SQL_Filter_Parser::SQL_Filter_Parser(Filter_SQL* filter, const Filter_Key* keys)
@@ -87,28 +104,24 @@ bool SQL_Filter_Parser::parse(const Object& object, int /*mode*/) {
     return false;
   }
   for (const auto& member : object) {
-    for (const Filter_Key* k = keys_; k != nullptr && k->name != nullptr; ++k) {
-      if (member.first != k->name)
-        continue;
-      if (!add_member(*filter_, member.first, k->kind, k->flags, member.second, error_))
-        return false;
-      break;
+    const Filter_Key* key = find_key(keys_, member.first);
+    if (key != nullptr && !add_member(*filter_, *key, member.second, error_)) {
+      filter_->invalidate(error_);
+      return false;
     }
   }
   return true;
 }
 
-bool generate_filter_from_obj(const Object& object, Filter_SQL& filter, std::string* error) {
+bool generate_filter_from_obj(const Object& object, Filter_SQL& filter, const Filter_Key* columns,
+                              std::string* error) {
   std::string reason;
-  const Query_Result_Handler& columns = Query_Result_Handler::catalog();
   for (const auto& member : object) {
-    int kind = columns.is_uuid_column(member.first) ? KEY_UUID : 0;
-    if (!is_identifier(member.first)) {
-      reason = "'" + member.first + "' is not a column name";
-    } else {
-      add_member(filter, member.first, kind, 0, member.second, reason);
-    }
-    if (!reason.empty()) {
+    const Filter_Key* key = find_key(columns, member.first);
+    if (key == nullptr)
+      reason = "'" + member.first + "' is not a column to filter by";
+    if (key == nullptr || !add_member(filter, *key, member.second, reason)) {
+      filter.invalidate(reason);
       if (error != nullptr)
         *error = reason;
       return false;

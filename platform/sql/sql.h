@@ -179,6 +179,9 @@ class Filter_SQL {
   void clear();
   bool valid() const { return invalid_reason_.empty(); }
   const std::string& invalid_reason() const { return invalid_reason_; }
+  // Marks the filter unusable: rendering it fails with `reason` (the first
+  // one given) until clear().
+  void invalidate(const std::string& reason);
 
   void render(Render_Context& ctx) const;
 

@@ -363,6 +363,9 @@ bool Storage_Catalog_Manager_Database_Impl::update_incarnation(const std::string
 bool Storage_Catalog_Manager_Database_Impl::get_incarnation_info(const std::string& pool,
                                                                  const Array& uuids, Array& out) {
   return guarded("Failed to get incarnation info", [&] {
+    // Unknown pools copy each entry into the answer.
+    if (!check_json_depth(uuids, "Failed to get incarnation info"))
+      return false;
     if (!is_known_table(pool)) {
       for (const Value& uuid : uuids)
         out.push_back(unknown_set(uuid, pool));
@@ -485,7 +488,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_deletable_set(const std::strin
 bool Storage_Catalog_Manager_Database_Impl::is_deletable(const std::string& pool,
                                                          const Array& uuids) {
   return guarded("Failed to check whether backup sets are deletable", [&] {
-    if (!check_pool(pool))
+    if (!check_pool(pool) ||
+        !check_json_depth(uuids, "Failed to check whether backup sets are deletable"))
       return false;
     const std::vector<std::string> list = uuid_list(uuids);
     Connection_Ptr conn = get_connection();
