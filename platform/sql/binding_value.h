@@ -32,7 +32,8 @@ class Binding_Value {
   static bool uuid(const std::string& hex, Binding_Value& out);
 
   // Scalars bind as themselves, objects and arrays as their compact JSON
-  // text, null as NULL.
+  // text, null as NULL. An integer must fit (fits_signed_64 below): one
+  // beyond the signed range would wrap.
   static Binding_Value from_json(const Value& value);
 
   Kind kind() const { return kind_; }
