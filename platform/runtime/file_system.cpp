@@ -60,9 +60,9 @@ int Directory_Reader::open_child(const Directory_Reader& parent, const std::stri
     errno = EINVAL;
     return -1;
   }
-  return adopt(::openat(::dirfd(parent.dir_), name.c_str(),
-                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
-               parent.skip_hidden_);
+  return adopt(
+      ::openat(::dirfd(parent.dir_), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC),
+      parent.skip_hidden_);
 }
 
 int Directory_Reader::adopt(int fd, bool skip_hidden) {

@@ -23,8 +23,8 @@ bool get_unsigned(const Object& object, const std::string& key, std::uint64_t ma
   if (it == object.end())
     return false;
   const Value& value = it->second;
-  bool fits = value.is_number_unsigned() ||
-              (value.is_number_integer() && value.get<long long>() >= 0);
+  bool fits =
+      value.is_number_unsigned() || (value.is_number_integer() && value.get<long long>() >= 0);
   if (!fits || value.get<std::uint64_t>() > max)
     throw JSON_Error("'" + key + "' is not an unsigned number up to " + std::to_string(max));
   out = value.get<std::uint64_t>();
@@ -98,8 +98,7 @@ bool Dedup_Pool_Usage_Calculator::read_status(Status& status) const {
   URI uri;
   if (url == nullptr || !is_url_of(SCHEME_DEDUP, *url) || !URI_Parser::parse(url->c_str(), uri))
     return false;
-  std::string name = uri.path(true);
-  name = name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
+  std::string name = last_path_segment(uri.path(true));
   if (name.empty()) {
     LOG_ERROR("Invalid dedup pool url '%s'.", url->c_str());
     return false;
@@ -108,8 +107,7 @@ bool Dedup_Pool_Usage_Calculator::read_status(Status& status) const {
   std::uint16_t port = 0;
   bool ssl = false;
   if (!HTTP_Options::instance()->get_local_listen_address(host, port, ssl)) {
-    LOG_ERROR("Failed to query dedup pool status of '%s': no local listen address.",
-              name.c_str());
+    LOG_ERROR("Failed to query dedup pool status of '%s': no local listen address.", name.c_str());
     return false;
   }
   JSON_RESTful_Client client(host, port, ssl, false);

@@ -41,16 +41,6 @@ std::string parent_directory(const std::string& path) {
   return path.substr(0, keep + 1);
 }
 
-// The last segment of a URL path split on '/'; empty when the path ends
-// with '/' or the segment would name something outside its parent.
-std::string data_segment(const std::string& uri_path) {
-  std::string::size_type cut = uri_path.rfind('/');
-  std::string segment = cut == std::string::npos ? uri_path : uri_path.substr(cut + 1);
-  if (segment == "." || segment == ".." || segment.find('\\') != std::string::npos)
-    return std::string();
-  return segment;
-}
-
 struct File_Identity {
   dev_t device;
   ino_t inode;
@@ -94,7 +84,7 @@ bool walk(const std::string& dir, Tree_Usage& usage) {
 // the URL path's last segment.
 std::string mapped_directory(const std::string& base, const URI& uri, const std::string& device) {
   std::string uri_path = uri.path(true);
-  std::string segment = data_segment(uri_path);
+  std::string segment = last_path_segment(uri_path);
   if (segment.empty()) {
     LOG_ERROR("Invalid uri path '%s' of device '%s'.", uri_path.c_str(), device.c_str());
     return std::string();
@@ -144,8 +134,8 @@ std::string HTTP_Pool_Usage_Calculator::local_directory(const Object& device) {
   const Object* attrs = object_get_object(device, "extended_attrs");
   URI uri;
   if (!URI_Parser::parse(url.c_str(), uri)) {
-    LOG_ERROR("Failed to parse url '%s' of pool '%s', device '%s'.", url.c_str(),
-              pool_uuid.c_str(), uuid.c_str());
+    LOG_ERROR("Failed to parse url '%s' of pool '%s', device '%s'.", url.c_str(), pool_uuid.c_str(),
+              uuid.c_str());
     return std::string();
   }
   if (is_url_of(SCHEME_FILE, url)) {
@@ -155,8 +145,8 @@ std::string HTTP_Pool_Usage_Calculator::local_directory(const Object& device) {
       return std::string();
     }
     const Object* hosts = object_get_object(*attrs, "attached_hosts");
-    const std::string* dir = hosts != nullptr ? object_get_str(*hosts, Host_ID::instance().c_str())
-                                              : nullptr;
+    const std::string* dir =
+        hosts != nullptr ? object_get_str(*hosts, Host_ID::instance().c_str()) : nullptr;
     if (dir == nullptr || dir->empty()) {
       LOG_ERROR("No directory of this host in file pool '%s' device '%s'.", pool_uuid.c_str(),
                 uuid.c_str());
@@ -175,6 +165,7 @@ std::string HTTP_Pool_Usage_Calculator::local_directory(const Object& device) {
     }
     return mapped_directory(base, uri, uuid);
   }
+  LOG_ERROR("No local folder for url '%s' of device '%s'.", url.c_str(), uuid.c_str());
   return std::string();
 }
 
@@ -216,8 +207,8 @@ bool HTTP_Pool_Usage_Calculator::calculate_multiple(Object& usage) {
     long long used = 0;
     long long files = 0;
     long long size = 0;
-    if (uuid == nullptr || metadata == nullptr ||
-        !metadata->get_device_usage(*uuid, used, files) || !device_size(*device, *uuid, size))
+    if (uuid == nullptr || metadata == nullptr || !metadata->get_device_usage(*uuid, used, files) ||
+        !device_size(*device, *uuid, size))
       continue;
     reported.push_back(Object{{"uuid", *uuid},
                               {"size", size},

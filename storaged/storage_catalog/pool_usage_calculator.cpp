@@ -41,6 +41,14 @@ std::string device_external_id(const Object& device) {
   return id != nullptr ? *id : std::string();
 }
 
+std::string last_path_segment(const std::string& uri_path) {
+  std::string::size_type cut = uri_path.rfind('/');
+  std::string segment = cut == std::string::npos ? uri_path : uri_path.substr(cut + 1);
+  if (segment == "." || segment == ".." || segment.find('\\') != std::string::npos)
+    return std::string();
+  return segment;
+}
+
 std::string url_path_escape(const std::string& segment) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -109,8 +117,7 @@ Pool_Usage_Calculator* new_calculator(const std::string& url, const std::string&
 
 }  // namespace
 
-Pool_Usage_Calculator_Ptr make_usage_calculator(const std::string& pool_uuid,
-                                                const Array& devices,
+Pool_Usage_Calculator_Ptr make_usage_calculator(const std::string& pool_uuid, const Array& devices,
                                                 const Object& master_device, bool multidevice) {
   const std::string* url = object_get_str(master_device, "url");
   if (url == nullptr) {

@@ -12,6 +12,11 @@
 // letters, digits and "-._~" percent-encoded.
 std::string url_path_escape(const std::string& segment);
 
+// The last segment of a URL path split on '/'. Empty when the path ends
+// with '/' or the segment would name a folder outside its parent ("." or
+// "..", or a Windows separator inside).
+std::string last_path_segment(const std::string& uri_path);
+
 // GET `path` with the query parameters `query` from the backup daemon the
 // catalog front talks to, waiting at most `timeout` seconds. True when the
 // daemon answered with success and JSON, which goes to `answer`; a failure

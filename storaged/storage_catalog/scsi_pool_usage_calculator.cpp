@@ -12,21 +12,24 @@
 
 namespace {
 
-// A non-negative byte count `key` of `object`. False, logged with `what`,
-// when it is missing or not one.
-bool read_bytes(const Object& object, const char* key, const char* what, long long& out) {
+// A non-negative byte count `key` of `object`. False, logged with `what`
+// and `whose`, when it is missing or not one.
+bool read_bytes(const Object& object, const char* key, const char* what, const std::string& whose,
+                long long& out) {
   auto it = object.find(key);
   if (it != object.end() && it->second.is_number_integer() && it->second.get<long long>() >= 0) {
     out = it->second.get<long long>();
     return true;
   }
-  LOG_ERROR("Invalid '%s' in %s.", key, what);
+  LOG_ERROR("Invalid '%s' in %s of '%s'.", key, what, whose.c_str());
   return false;
 }
 
 Object device_figures(const std::string& uuid, long long size, long long used) {
-  return Object{
-      {"uuid", uuid}, {"size", size}, {"used_size", used}, {"free_size", size > used ? size - used : 0}};
+  return Object{{"uuid", uuid},
+                {"size", size},
+                {"used_size", used},
+                {"free_size", size > used ? size - used : 0}};
 }
 
 // The LUN named by a LAN-free device's URL; empty, logged, when the URL
@@ -64,8 +67,8 @@ bool SCSI_Pool_Usage_Calculator::calculate(Object& usage) {
   long long total = 0;
   long long used = 0;
   if (!manager.get_scsi_pool_info(info) ||
-      !read_bytes(info, "total_size", "scsi pool info", total) ||
-      !read_bytes(info, "used_size", "scsi pool info", used))
+      !read_bytes(info, "total_size", "scsi pool info", pool_uuid_, total) ||
+      !read_bytes(info, "used_size", "scsi pool info", pool_uuid_, used))
     return false;
   usage["size"] = total;
   usage["used_size"] = used;
@@ -104,8 +107,9 @@ bool SCSI_Pool_Usage_Calculator::calculate(Object& usage) {
     auto device = id != nullptr ? device_of_lun.find(*id) : device_of_lun.end();
     long long max_size = 0;
     long long size = 0;
-    if (device == device_of_lun.end() || !read_bytes(*lun, "max_size", "scsi lun", max_size) ||
-        !read_bytes(*lun, "size", "scsi lun", size))
+    if (device == device_of_lun.end() ||
+        !read_bytes(*lun, "max_size", "scsi lun", device->second, max_size) ||
+        !read_bytes(*lun, "size", "scsi lun", device->second, size))
       continue;
     devices.push_back(device_figures(device->second, max_size, size));
   }

@@ -55,8 +55,8 @@ bool SDFS_Pool_Usage_Calculator::calculate(Object& usage) {
   if (!get_from_backup_daemon(kStoragesPath, {{"uuid", uuid}, {"scope", "all"}}, request_timeout_,
                               answer))
     return false;
-  const Array* rows = answer.is_object() ? object_get_array(answer.get_ref<const Object&>(), "rows")
-                                         : nullptr;
+  const Array* rows =
+      answer.is_object() ? object_get_array(answer.get_ref<const Object&>(), "rows") : nullptr;
   if (rows == nullptr || rows->empty() || !(*rows)[0].is_object()) {
     LOG_ERROR("Failed to read sdfs storage of device '%s': no storage listed.", uuid.c_str());
     return false;
@@ -70,8 +70,9 @@ bool SDFS_Pool_Usage_Calculator::calculate(Object& usage) {
 }
 
 bool SDFS_Pool_Usage_Calculator::get_space(Object& out) {
-  const Object* device =
-      !devices_.empty() && devices_[0].is_object() ? &devices_[0].get_ref<const Object&>() : nullptr;
+  const Object* device = !devices_.empty() && devices_[0].is_object()
+                             ? &devices_[0].get_ref<const Object&>()
+                             : nullptr;
   const std::string* url = device != nullptr ? object_get_str(*device, "url") : nullptr;
   if (url == nullptr)
     return false;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,23 +42,6 @@ long long total_bytes(const std::string& dir) {
   EXPECT_TRUE(get_disk_free_space(dir, stat));
   return static_cast<long long>(stat.total_units * stat.unit_size);
 }
-
-// While it lives, file access on this thread is checked as for an
-// ordinary user, also when the tests run as root.
-class Unprivileged {
- public:
-  Unprivileged() : root_(geteuid() == 0) {
-    if (root_)
-      setfsuid(65534);
-  }
-  ~Unprivileged() {
-    if (root_)
-      setfsuid(0);
-  }
-
- private:
-  bool root_;
-};
 
 class File_Calculator : public ::testing::Test {
  protected:
@@ -159,7 +141,7 @@ TEST_F(File_Calculator, CountsWhatIsReadableAndFailsOnlyForAnUnreadablePoolFolde
   write_file(pool_dir_ + "/closed/g", std::string(20, 'x'));
   chmod((pool_dir_ + "/closed").c_str(), 0);
   {
-    Unprivileged user;
+    Unprivileged_Files user;
     Object usage = usage_of(file_device(pool_dir_));
     EXPECT_EQ(usage.at("files"), 1);
     EXPECT_EQ(usage.at("file_size"), 10);
@@ -169,10 +151,11 @@ TEST_F(File_Calculator, CountsWhatIsReadableAndFailsOnlyForAnUnreadablePoolFolde
   chmod(pool_dir_.c_str(), 0);
   bool ok = true;
   {
-    Unprivileged user;
+    Unprivileged_Files user;
     usage_of(file_device(pool_dir_), &ok);
   }
   chmod(pool_dir_.c_str(), 0755);
+  chmod((pool_dir_ + "/closed").c_str(), 0755);
   EXPECT_FALSE(ok);
   EXPECT_TRUE(log_.has("Failed to calculate disk usage of path '" + pool_dir_ + "'."));
 }
@@ -183,15 +166,17 @@ TEST_F(File_Calculator, FindsTapeAndServedFoldersByTheUrlsLastSegment) {
   MTF_Params::instance().set_data_dir(dir_.path());
   HTTP_File_URI_Map::instance()->add("/served", dir_.path());
 
-  for (const char* url : {"mtf://host/tapes/pool", "https://host/served/pool",
-                          "realtime://host/served/x/pool"}) {
+  for (const char* url :
+       {"mtf://host/tapes/pool", "https://host/served/pool", "realtime://host/served/x/pool"}) {
     Object dev = device(kDevA, url, Object());
     EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(dev), dir_.path() + "\\pool") << url;
     EXPECT_EQ(usage_of(dev).at("file_size"), 10) << url;
   }
   // Other schemes keep no data in local folders.
-  EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(device(kDevA, "s3://bucket/pool", {})),
-            "");
+  EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(device(kDevA, "s3://bucket/pool", {})), "");
+  EXPECT_TRUE(log_.has("No local folder for url 's3://bucket/pool' of device '" +
+                       std::string(kDevA) + "'."))
+      << log_.dump();
 }
 
 TEST_F(File_Calculator, RefusesDevicesThatNameNoFolderOfTheirOwn) {
@@ -200,10 +185,10 @@ TEST_F(File_Calculator, RefusesDevicesThatNameNoFolderOfTheirOwn) {
     Object device;
     std::string message;
   } cases[] = {
-      {device(kDevA, "http://host/served/..", {}), "Invalid uri path '/served/..' of device '" +
-                                                       std::string(kDevA) + "'."},
-      {device(kDevA, "http://host/served/", {}), "Invalid uri path '/served/' of device '" +
-                                                     std::string(kDevA) + "'."},
+      {device(kDevA, "http://host/served/..", {}),
+       "Invalid uri path '/served/..' of device '" + std::string(kDevA) + "'."},
+      {device(kDevA, "http://host/served/", {}),
+       "Invalid uri path '/served/' of device '" + std::string(kDevA) + "'."},
       {device(kDevA, "http://host/other/pool", {}), "Failed to find entry for /other/pool."},
       {Object{{"uuid", kDevA}, {"pool_uuid", kPool}, {"url", "file:///pool"}},
        "No 'extended_attrs' in file pool '" + std::string(kPool) + "' device '" + kDevA + "'."},
@@ -218,8 +203,7 @@ TEST_F(File_Calculator, RefusesDevicesThatNameNoFolderOfTheirOwn) {
     EXPECT_TRUE(log_.has(c.message)) << log_.dump();
   }
   log_.clear();
-  EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(Object{{"uuid", kDevA}, {"url", "x"}}),
-            "");
+  EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(Object{{"uuid", kDevA}, {"url", "x"}}), "");
   EXPECT_TRUE(log_.contains("Invalid device data, ")) << log_.dump();
 
   HTTP_Pool_Usage_Calculator none(Array{}, false);
