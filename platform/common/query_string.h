@@ -1,5 +1,5 @@
-// Query strings as the daemon's REST layer reads them ("a=1&b=x%20y"), into
-// a JSON object of string members. Re-entrant.
+// Query strings as the daemon's REST layer reads them (libcommon's parser):
+// "a=1&b=x%20y" into a JSON object of string members. Re-entrant.
 #ifndef PLATFORM_COMMON_QUERY_STRING_H_
 #define PLATFORM_COMMON_QUERY_STRING_H_
 

@@ -86,6 +86,10 @@ bool filter_add_item(Object& filter, const std::string& sql) {
   return true;
 }
 
+void filter_refuse(Object& filter, const std::string& reason) {
+  and_items(filter).push_back(Object{{"refused", reason}});
+}
+
 Object generate_eq_item(const std::string& key, const Value& value) {
   Object filter;
   generate_and_filter(filter);

@@ -36,6 +36,11 @@ bool filter_add_ba_item(Object& filter, const std::string& key, const Value& ran
 // (n, m decimal) is taken.
 bool filter_add_item(Object& filter, const std::string& sql);
 
+// Marks `filter` so that every reader refuses it (with `reason`), for a
+// caller that could not build it whole: a filter missing a condition would
+// select more rows than asked for.
+void filter_refuse(Object& filter, const std::string& reason);
+
 // An AND filter holding the one item `key` = `value`; an empty object when
 // the item cannot be made.
 Object generate_eq_item(const std::string& key, const Value& value);

@@ -138,6 +138,11 @@ bool add_and_items(Filter_SQL& filter, const Value& items, const Key_Info& info,
       return false;
     }
     const Object& fields = item.get_ref<const Object&>();
+    const std::string* refused = object_get_str(fields, "refused");
+    if (refused != nullptr) {
+      error = "filter refused: " + *refused;
+      return false;
+    }
     if (fields.count("sql") == 0) {
       if (!add_compare_item(filter, fields, info, error))
         return false;

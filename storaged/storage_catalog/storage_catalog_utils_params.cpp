@@ -9,43 +9,6 @@
 #include "platform/sql/sql.h"
 #include "storaged/storage_catalog/catalog_state.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
-#include "storaged/storage_catalog/storage_catalog_utils_internal.h"
-
-namespace scat_utils {
-
-Storage_Catalog_Manager* front() {
-  Storage_Catalog_Manager* manager = Storage_Catalog_Manager::instance();
-  if (manager == nullptr)
-    VRT_LOG_UNEXPECTED("manager", VRT_IS_NULL);
-  return manager;
-}
-
-const char* routing_key(const char* key) {
-  Storage_Catalog_Manager* manager = Storage_Catalog_Manager::instance();
-  return manager != nullptr && manager->on_agent() ? key : nullptr;
-}
-
-int json_type_code(const Value& value) {
-  switch (value.type()) {
-    case Value::value_t::object:
-      return 0;
-    case Value::value_t::array:
-      return 1;
-    case Value::value_t::string:
-      return 2;
-    case Value::value_t::boolean:
-      return 3;
-    case Value::value_t::number_integer:
-    case Value::value_t::number_unsigned:
-      return 4;
-    case Value::value_t::number_float:
-      return 5;
-    default:
-      return 6;
-  }
-}
-
-}  // namespace scat_utils
 
 namespace {
 
@@ -165,7 +128,7 @@ bool add_condition(Object& filter, const std::string& key, const Value& value,
   if (!prefixed)
     added = filter_add_eq_item(filter, key, value);
   if (!added) {
-    error = "'" + key + "' is not a column that can be compared with " + JSON_Dump(value);
+    error = "cannot compare '" + key + "' with " + JSON_Dump(value);
     return false;
   }
   if (extra_key != nullptr && key == extra_key && value.is_primitive())
@@ -187,19 +150,14 @@ bool Storage_Catalog_Utils::parse_params(const Object& request, Object& filter, 
                                          const char* extra_key) {
   std::string error;
   generate_and_filter(filter);
-  if (!parse_paging(request, paging, error)) {
+  bool ok = parse_paging(request, paging, error);
+  for (auto it = request.begin(); ok && it != request.end(); ++it)
+    ok = is_paging_key(it->first) || add_condition(filter, it->first, it->second, extra_key, error);
+  if (!ok) {
     LOG_ERROR("Failed to parse params: %s", error.c_str());
-    return false;
+    filter_refuse(filter, error);
   }
-  for (const auto& member : request) {
-    if (is_paging_key(member.first))
-      continue;
-    if (!add_condition(filter, member.first, member.second, extra_key, error)) {
-      LOG_ERROR("Failed to parse params: %s", error.c_str());
-      return false;
-    }
-  }
-  return true;
+  return ok;
 }
 
 bool Storage_Catalog_Utils::parse_params2(const Object& request, Object& filter, Object& paging,

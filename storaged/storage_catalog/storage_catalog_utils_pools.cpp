@@ -1,5 +1,7 @@
 // Pools and backup sets: lookups, registration with devices and encryption
 // settings, the use count and the repair state.
+#include <cctype>
+
 #include "platform/common/query_string.h"
 #include "platform/runtime/log.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
@@ -20,6 +22,24 @@ bool find_pools(Storage_Catalog_Manager& manager, const std::string& uuid, Array
   return parsed && manager.query_pool(filter, 0, -1, rows, nullptr);
 }
 
+// `text` as one query-string value: every character other than a letter or
+// digit escaped, so that no "&" or "=" of a caller's text starts a pair.
+std::string query_value(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (std::isalnum(b)) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
 long long stored_quoted(const Value& row) {
   const Value* quoted = nullptr;
   if (row.is_object()) {
@@ -30,17 +50,35 @@ long long stored_quoted(const Value& row) {
   return quoted != nullptr && quoted->is_number_integer() ? quoted->get<long long>() : 0;
 }
 
-// Devices are checked before anything is written, so that a malformed list
-// does not leave a pool registered without them.
-const Array* checked_devices(const Object& request, bool required) {
+// Devices are checked before anything is written, so that a list that
+// cannot be added whole does not leave a pool registered with part of it.
+// Throws for a malformed entry; null, logged, for a device without a known
+// role or a second master.
+const Array* checked_devices(const Object& request, bool required, bool& usable) {
+  usable = true;
   const Array* devices = required ? &object_get_array_or_throw(request, "devices")
                                   : object_get_array(request, "devices");
   if (devices == nullptr)
     return nullptr;
-  for (const Value& device : *devices)
+  int masters = 0;
+  for (const Value& device : *devices) {
     if (!device.is_object())
       throw JSON_Error("Array 'devices' holds " + std::string(json_type_name(device)) +
                        ", not an object");
+    const Object& fields = device.get_ref<const Object&>();
+    object_get_str_or_throw(fields, "uuid");
+    std::string role = Storage_Catalog_Utils::get_device_role(fields);
+    if (role.empty()) {
+      LOG_ERROR("Failed to get device role.");
+      usable = false;
+      return nullptr;
+    }
+    if (role == "master" && ++masters > 1) {
+      LOG_ERROR("Failed to add master device which has existed.");
+      usable = false;
+      return nullptr;
+    }
+  }
   return devices;
 }
 
@@ -168,20 +206,23 @@ bool Storage_Catalog_Utils::add_pool_with_devices(const Object& request) {
       return false;
     Object filter;
     Array rows;
-    if (!common::parse_query_string("uuid=" + uuid, filter) ||
+    if (!common::parse_query_string("uuid=" + query_value(uuid), filter) ||
         !manager->query_pool(filter, 0, -1, rows, nullptr)) {
       LOG_ERROR("Failed to query pool with %s", uuid.c_str());
       return false;
     }
     bool update_device = false;
     object_get(request, "update_device", update_device);
-    if (rows.size() != 1 && !update_device) {
-      const Array* devices = checked_devices(request, true);
+    bool is_new = rows.size() != 1 && !update_device;
+    bool usable = true;
+    const Array* devices = checked_devices(request, is_new, usable);
+    if (!usable)
+      return false;
+    if (is_new) {
       if (!store_encryption(request, record) || !add_pool(record, false))
         return false;
       return add_devices(devices);
     }
-    const Array* devices = checked_devices(request, false);
     if (!manager->update_pool(uuid, record)) {
       LOG_ERROR("Failed to update pool %s", uuid.c_str());
       return false;
