@@ -46,8 +46,8 @@ class Query_Result_Handler {
   // Hands one column of a row to `printer`: a uuid column's bytes as
   // hexadecimal text, other values through the handle_*_i hooks below.
   // The printer's result, negative when the read must stop.
-  int print_column(Connection& conn, int index, const std::string& name,
-                   const Binding_Value& value, Query_Result_Printer& printer) const;
+  int print_column(Connection& conn, int index, const std::string& name, const Binding_Value& value,
+                   Query_Result_Printer& printer) const;
 
  protected:
   // What print_column does with each kind of value. By default a blob is

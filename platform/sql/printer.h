@@ -55,8 +55,7 @@ class Query_Result_Token_Printer : public Query_Result_Printer {
   int print_null(int index, const char* name) override;
   int print_double(int index, const char* name, double value) override;
   int print_bool(int index, const char* name, bool value) override;
-  int print_cstr(int index, const char* name, const char* text,
-                 unsigned long long length) override;
+  int print_cstr(int index, const char* name, const char* text, unsigned long long length) override;
   // Forwards to print_cstr.
   int print_str(int index, const char* name, const std::string& text) override;
   int print_json(int index, const char* name, const Value& value) override;
