@@ -5,6 +5,7 @@
 #include "platform/runtime/log.h"
 #include "platform/runtime/string_template.h"
 #include "platform/sql/cursor.h"
+#include "storaged/storage_catalog/storage_catalog_utils.h"
 #include "storaged/storage_catalog/storage_pool_result_handler.h"
 
 using database::sql::Binding_Value;
@@ -23,18 +24,6 @@ const char kReplicateTable[] = "storage_catalog_storage_pool_replicate";
 // The record's columns, each selected as "<alias>.<name> <name>".
 const char* const kRecordColumns[] = {"uuid",   "name",  "high_water_mark", "retention_days",
                                       "quoted", "state", "on_host",         "extended_attrs"};
-
-// "master", "slave", or empty for a role this library does not know (logged).
-std::string device_role(const Object& device) {
-  const Object* attrs = object_get_object(device, "extended_attrs");
-  const std::string* role = attrs != nullptr ? object_get_str(*attrs, "role") : nullptr;
-  if (role == nullptr)
-    return "master";
-  if (*role == "master" || *role == "slave")
-    return *role;
-  LOG_ERROR("Unknown device role: %s", JSON_Dump(Value(device), false).c_str());
-  return std::string();
-}
 
 }  // namespace
 
@@ -136,7 +125,8 @@ bool Storage_Pool::get_master_device(const Array& devices, Object& master) {
   if (devices.empty())
     return false;
   for (const Value& device : devices) {
-    if (device.is_object() && device_role(device.get_ref<const Object&>()) == "master") {
+    if (device.is_object() &&
+        Storage_Catalog_Utils::get_device_role(device.get_ref<const Object&>()) == "master") {
       master = device.get<Object>();
       return true;
     }

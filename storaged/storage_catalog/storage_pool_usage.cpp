@@ -26,7 +26,6 @@
 // - a pool with a pending live change keeps the update_time of its first
 //   change.
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -38,6 +37,7 @@
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 #include "storaged/storage_catalog/storage_pool.h"
 #include "storaged/storage_catalog/storage_pool_result_handler.h"
+#include "storaged/storage_catalog/url_scheme_family.h"
 
 using database::sql::Binding_Value;
 using database::sql::Insert_SQL;
@@ -53,15 +53,10 @@ const char kUsageTable[] = "storage_catalog_pool_usage";
 // The new update_time of a change at :now.
 const char kChangedAt[] = "CASE WHEN notify_time >= :now THEN notify_time + 1 ELSE :now END";
 
-// Whether the usage of a pool on `url` is kept by another service: the
-// kxt, dedup, btrfs and lanfree families, by whole-URL test.
+// Whether the usage of a pool on `url` is kept by another service.
 bool is_live_usage_url(const std::string& url) {
-  for (const char* prefix :
-       {"kxt://", "kxts://", "dedup://", "dedups://", "ws://", "wss://", "btrfs://", "vmcopy://",
-        "btrfss://", "vmcopys://", "lanfree://", "lanfrees://"})
-    if (url.compare(0, std::strlen(prefix), prefix) == 0)
-      return true;
-  return false;
+  return is_url_of(SCHEME_KXT, url) || is_url_of(SCHEME_DEDUP, url) ||
+         is_url_of(SCHEME_BTRFS, url) || is_url_of(SCHEME_LANFREE, url);
 }
 
 long long now_seconds() {
