@@ -183,15 +183,14 @@ TEST_F(File_Calculator, FindsTapeAndServedFoldersByTheUrlsLastSegment) {
   MTF_Params::instance().set_data_dir(dir_.path());
   HTTP_File_URI_Map::instance()->add("/served", dir_.path());
 
-  for (const char* url : {"mtf://host/tapes/pool", "https://host/served/pool",
-                          "realtime://host/served/x/pool"}) {
+  for (const char* url :
+       {"mtf://host/tapes/pool", "https://host/served/pool", "realtime://host/served/x/pool"}) {
     Object dev = device(kDevA, url, Object());
     EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(dev), dir_.path() + "\\pool") << url;
     EXPECT_EQ(usage_of(dev).at("file_size"), 10) << url;
   }
   // Other schemes keep no data in local folders.
-  EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(device(kDevA, "s3://bucket/pool", {})),
-            "");
+  EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(device(kDevA, "s3://bucket/pool", {})), "");
 }
 
 TEST_F(File_Calculator, RefusesDevicesThatNameNoFolderOfTheirOwn) {
@@ -200,10 +199,10 @@ TEST_F(File_Calculator, RefusesDevicesThatNameNoFolderOfTheirOwn) {
     Object device;
     std::string message;
   } cases[] = {
-      {device(kDevA, "http://host/served/..", {}), "Invalid uri path '/served/..' of device '" +
-                                                       std::string(kDevA) + "'."},
-      {device(kDevA, "http://host/served/", {}), "Invalid uri path '/served/' of device '" +
-                                                     std::string(kDevA) + "'."},
+      {device(kDevA, "http://host/served/..", {}),
+       "Invalid uri path '/served/..' of device '" + std::string(kDevA) + "'."},
+      {device(kDevA, "http://host/served/", {}),
+       "Invalid uri path '/served/' of device '" + std::string(kDevA) + "'."},
       {device(kDevA, "http://host/other/pool", {}), "Failed to find entry for /other/pool."},
       {Object{{"uuid", kDevA}, {"pool_uuid", kPool}, {"url", "file:///pool"}},
        "No 'extended_attrs' in file pool '" + std::string(kPool) + "' device '" + kDevA + "'."},
@@ -218,8 +217,7 @@ TEST_F(File_Calculator, RefusesDevicesThatNameNoFolderOfTheirOwn) {
     EXPECT_TRUE(log_.has(c.message)) << log_.dump();
   }
   log_.clear();
-  EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(Object{{"uuid", kDevA}, {"url", "x"}}),
-            "");
+  EXPECT_EQ(HTTP_Pool_Usage_Calculator::local_directory(Object{{"uuid", kDevA}, {"url", "x"}}), "");
   EXPECT_TRUE(log_.contains("Invalid device data, ")) << log_.dump();
 
   HTTP_Pool_Usage_Calculator none(Array{}, false);

@@ -67,10 +67,10 @@ TEST_F(Remote_Calculator, FactoryPicksTheCalculatorOfTheMasterUrlsScheme) {
     bool multidevice;
     std::uint32_t flags;
   } cases[] = {
-      {"dedup://h/p", false, 0x12},   {"wss://h/p", false, 0x12},      {"btrfs://h/p", false, 0x2},
-      {"vmcopys://h/p", false, 0x2},  {"lanfree://h/p", false, 0x2},   {"kxt://h/p", false, 0x2},
-      {"sdfs://h/p", false, 0x10},    {"s3://bucket/p", false, 0x8},   {"mtf://h/p", false, 0x8},
-      {"http://h/p", true, 0x3},      {"unknown://h/p", false, 0x8},
+      {"dedup://h/p", false, 0x12},  {"wss://h/p", false, 0x12},    {"btrfs://h/p", false, 0x2},
+      {"vmcopys://h/p", false, 0x2}, {"lanfree://h/p", false, 0x2}, {"kxt://h/p", false, 0x2},
+      {"sdfs://h/p", false, 0x10},   {"s3://bucket/p", false, 0x8}, {"mtf://h/p", false, 0x8},
+      {"http://h/p", true, 0x3},     {"unknown://h/p", false, 0x8},
   };
   for (const Case& c : cases) {
     Object master = device(kDevA, c.url);
@@ -161,7 +161,8 @@ TEST_F(Remote_Calculator, DedupReportsEachDeviceWithItsNodesFigures) {
 }
 
 TEST_F(Remote_Calculator, DedupWithoutNodeIdsOrPrimarySizeUsesNodeOneAndNull) {
-  daemon_.reply("GET", kGstat, 200, R"({"nodes": [{"id": 1, "data_size": 0, "storage_size": 40}]})");
+  daemon_.reply("GET", kGstat, 200,
+                R"({"nodes": [{"id": 1, "data_size": 0, "storage_size": 40}]})");
   Dedup_Pool_Usage_Calculator calculator(
       Array{device(kDevA, "dedups://h/d/pool 1"), device(kDevB, "x", {{"role", "slave"}})});
   Object usage;
@@ -188,9 +189,12 @@ TEST_F(Remote_Calculator, DedupFailsLoggedForAnEngineDownSlowOrTalkingNonsense) 
   Dedup_Pool_Usage_Calculator calculator(Array{device(kDevA, "dedup://h/dedup/pool 1")});
   calculator.set_request_timeout(1);
   Object usage;
-  const char* nonsense[] = {"[1, 2]", R"({"primary_storage_size": 1})",
+  const char* nonsense[] = {"[1, 2]",
+                            R"({"primary_storage_size": 1})",
                             R"({"nodes": [{"id": 1, "data_size": "big"}]})",
-                            R"({"nodes": [{"id": -1}]})", R"({"nodes": [7]})", R"({"nodes": []})"};
+                            R"({"nodes": [{"id": -1}]})",
+                            R"({"nodes": [7]})",
+                            R"({"nodes": []})"};
   for (const char* answer : nonsense) {
     daemon_.reply("GET", kGstat, 200, answer);
     log_.clear();
@@ -276,9 +280,8 @@ TEST_F(SCSI_Calculator, BtrfsDevicesGetThePoolsFigures) {
   ASSERT_TRUE(run(calculator, usage)) << log_.dump();
   EXPECT_EQ(usage.at("size"), 1000);
   EXPECT_EQ(usage.at("used_size"), 400);
-  Array expected{
-      Object{{"uuid", kDevA}, {"size", 1000}, {"used_size", 400}, {"free_size", 600}},
-      Object{{"uuid", kDevB}, {"size", 1000}, {"used_size", 400}, {"free_size", 600}}};
+  Array expected{Object{{"uuid", kDevA}, {"size", 1000}, {"used_size", 400}, {"free_size", 600}},
+                 Object{{"uuid", kDevB}, {"size", 1000}, {"used_size", 400}, {"free_size", 600}}};
   EXPECT_EQ(Value(usage.at("devices")), Value(expected));
   EXPECT_TRUE(daemon_.requests_to("/kx/r/scsi/pools/" + kPool + "/luns").empty());
   EXPECT_EQ(daemon_.requests_to("/kx/r/scsi/pools/" + kPool)[0].headers["X-Access-Key"],
@@ -297,12 +300,12 @@ TEST_F(SCSI_Calculator, LanFreeDevicesGetTheFiguresOfTheirLun) {
   Object usage;
   ASSERT_TRUE(run(calculator, usage)) << log_.dump();
   // LUN 5 is not listed: its device is left out.
-  Array expected{
-      Object{{"uuid", kDevB}, {"size", 1000}, {"used_size", 400}, {"free_size", 600}},
-      Object{{"uuid", kDevA}, {"size", 200}, {"used_size", 250}, {"free_size", 0}}};
+  Array expected{Object{{"uuid", kDevB}, {"size", 1000}, {"used_size", 400}, {"free_size", 600}},
+                 Object{{"uuid", kDevA}, {"size", 200}, {"used_size", 250}, {"free_size", 0}}};
   EXPECT_EQ(Value(usage.at("devices")), Value(expected));
-  EXPECT_TRUE(log_.has("Invalid lanfree url 'lanfree://h/no-lun' of device "
-                       "'dddddddddddddddddddddddddddddddd'."))
+  EXPECT_TRUE(
+      log_.has("Invalid lanfree url 'lanfree://h/no-lun' of device "
+               "'dddddddddddddddddddddddddddddddd'."))
       << log_.dump();
 }
 
@@ -313,8 +316,8 @@ TEST_F(SCSI_Calculator, FailsWhenTheServiceCannotTellTheFigures) {
   EXPECT_FALSE(run(calculator, usage));
   EXPECT_TRUE(log_.has("Failed to list scsi pool luns.")) << log_.dump();
 
-  for (const char* info : {R"({"total_size": 1000})", R"({"total_size": -1, "used_size": 0})",
-                           "[]"}) {
+  for (const char* info :
+       {R"({"total_size": 1000})", R"({"total_size": -1, "used_size": 0})", "[]"}) {
     daemon_.reply("GET", "/kx/r/scsi/pools/" + kPool, 200, info);
     EXPECT_FALSE(run(calculator, usage)) << info;
     EXPECT_EQ(usage.count("size"), 0u) << info;
@@ -343,8 +346,8 @@ TEST_F(Remote_Calculator, SdfsReportsTheFirstStoragesUsedBytes) {
   ASSERT_TRUE(run(calculator, usage));
   EXPECT_TRUE(usage.at("used_size").is_null());
 
-  for (const char* answer : {R"({"rows": ["x"]})", R"({"rows": {}})", "[]",
-                             R"({"rows": [{"used_bytes": "1"}]})"}) {
+  for (const char* answer :
+       {R"({"rows": ["x"]})", R"({"rows": {}})", "[]", R"({"rows": [{"used_bytes": "1"}]})"}) {
     daemon_.reply("GET", "/kx/r/v2/storages", 200, answer);
     EXPECT_FALSE(run(calculator, usage)) << answer;
   }

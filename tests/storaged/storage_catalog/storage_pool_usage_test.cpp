@@ -2,10 +2,9 @@
 // resyncs, the usage object, external storage space and the notification
 // with its marking once the daemon took it.
 #include <gtest/gtest.h>
-
-#include <ctime>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <fstream>
 
 #include "platform/rpc/http_options.h"
