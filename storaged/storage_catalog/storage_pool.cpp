@@ -29,6 +29,9 @@ const char* const kRecordColumns[] = {"uuid",   "name",  "high_water_mark", "ret
 
 void Storage_Pool::init_select_sql(Select_SQL& sql, const char* alias) {
   const std::string p = alias != nullptr ? alias : "";
+  // The alias is spliced into the column expressions.
+  if (!database::sql::is_identifier(p))
+    sql.invalidate("'" + p + "' is not an alias");
   sql.table(kPoolTable, p);
   for (const char* column : kRecordColumns) {
     String_Template expression(std::string("{{p}}.") + column, "{{", "}}");

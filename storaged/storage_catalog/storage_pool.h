@@ -117,8 +117,11 @@ class Storage_Pool : public database::sql::Query_Result_Token_Printer {
   // the row cannot be written.
   bool update_usage(const Connection_Ptr& conn, long long delta) const;
   // Recomputes the usage row from the storage behind the pool (a pool that
-  // is not "normal" is left alone, true). Reads the whole storage: run it
-  // off the callers' threads.
+  // is not "normal" is left alone, true). A storage that cannot be
+  // measured, or a folder without files under a catalog that holds backup
+  // sets (logged), counts the catalog size as physical size and leaves the
+  // file figures as they were. Reads the whole storage: run it off the
+  // callers' threads.
   bool resync_usage(const Connection_Ptr& conn) const;
   // The pool's usage as the daemon shows it: "used_size", "size",
   // "free_size" and the row's sizes, or the live figures of its calculator.

@@ -318,13 +318,22 @@ bool Storage_Pool::resync_usage(const Connection_Ptr& conn) const {
   long long latest = 0;
   if (get_catalog_size(conn, latest, true))
     size = latest;
+  long long files = 0;
+  if (measured && calculator->has_flag(Pool_Usage_Calculator::COUNTS_FILES) && size > 0 &&
+      integer_member(figures, "files", files) && files == 0) {
+    // Backup sets without a file behind them: the folder is missing or not
+    // mounted, and its zeros are no measure of the pool.
+    LOG_ERROR("Failed to measure pool '%s': no files where its backup sets hold %lld bytes.",
+              uuid_.c_str(), size);
+    measured = false;
+  }
   long long n = 0;
   update.set("catalog_size", size);
   update.set("physical_size", measured && integer_member(figures, "used_size", n) ? n : size);
   if (calculator->has_flag(Pool_Usage_Calculator::COUNTS_FILES)) {
-    if (integer_member(figures, "files", n))
+    if (measured && integer_member(figures, "files", n))
       update.set("total_files", n);
-    if (integer_member(figures, "file_size", n))
+    if (measured && integer_member(figures, "file_size", n))
       update.set("logical_size", n);
   } else {
     update.set("logical_size", size);

@@ -177,6 +177,29 @@ TEST_P(Pool_Usage, ResyncRecomputesAStoredPoolFromItsFolderAndCatalog) {
   EXPECT_TRUE(usage.count("size"));
 }
 
+TEST_P(Pool_Usage, AMissingFolderOrAnUnknownSchemeStoresNoZeroFigures) {
+  add_device("file:///pool");  // pool_dir_ is never made
+  add(1, 1, "2026-01-01 00:00:00", 1);
+  set_usage(Object{{"logical_size", 70}, {"total_files", 7}});
+  SCAT::Storage_Pool record = pool();
+  ASSERT_TRUE(record.resync_usage(conn()));
+  Object row = usage_row();
+  EXPECT_EQ(row["catalog_size"], 100);
+  EXPECT_EQ(row["physical_size"], 100);  // the catalog's figure, not 0
+  EXPECT_EQ(row["logical_size"], 70);
+  EXPECT_EQ(row["total_files"], 7);
+  EXPECT_TRUE(log_.contains("Failed to measure pool '" + pool_ + "'"));
+
+  ASSERT_TRUE(impl_->update_device(u(0xD01), Object{{"url", "zzz://host/pool"}}));
+  SCAT::Storage_Pool unknown = pool();
+  ASSERT_TRUE(unknown.resync_usage(conn()));
+  EXPECT_EQ(usage_row()["physical_size"], 100);
+  Object notification;
+  SCAT::Usage_Report report;
+  ASSERT_TRUE(unknown.notify_usage(conn(), notification, report));
+  EXPECT_EQ(notification["devices"][0]["used_bytes"], 100);
+}
+
 TEST_P(Pool_Usage, APoolThatIsNotNormalIsNotResynced) {
   add_device("file:///pool");
   ASSERT_TRUE(impl_->update_pool(pool_, Object{{"state", "deleting"}}));
