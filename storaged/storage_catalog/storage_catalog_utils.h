@@ -90,6 +90,37 @@ class Storage_Catalog_Utils {
   // devices are then unchanged.
   static bool adjust_devices_by_agent_uuid(const std::string& agent_uuid, Array& devices);
   static bool adjust_device_by_agent_uuid(const std::string& agent_uuid, Object& device);
+
+  // --- Merge state, conditions and pool deletion.
+
+  // Sets `is_running` in `out` to whether a merge backup job of the pool
+  // and minor resource is running. False, logged, when the jobs cannot be
+  // read (as on an agent, which keeps no merge backup jobs).
+  static bool check_merge_backup_state(const std::string& pool_uuid,
+                                       const std::string& minor_resource_id, Object& out);
+  // The pending and running merge backup jobs, into `jobs`. An agent has
+  // none: true, `jobs` untouched. False, logged, when they cannot be read.
+  static bool get_running_merge_backup_jobs(Array& jobs);
+  // The catalogs of the pool that `conditions` select (request parameters,
+  // see parse_params2), among `resource_uuids` when that is not empty:
+  // `result` becomes {"rows": [...], "total": n}. `detail` and
+  // `online_only` are query_catalog's. False, logged, when the query
+  // fails; `result` then holds no rows.
+  static bool get_catalogs_with_conditions(const std::string& pool_uuid,
+                                           const Array& resource_uuids, const Object& conditions,
+                                           Object& result, bool detail, bool online_only);
+  // Keeps the first entry of each "id", in order. False, logged, with
+  // `jobs` unchanged, when an entry is not an object with an integer "id".
+  static bool erase_repeated_obj(Array& jobs);
+  // Puts `params` with "operation" set to `operation` on the host's work
+  // queue "storage_catalog". False, logged, when it cannot be queued.
+  static bool storage_catalog_queue_add(const std::string& operation, const Object& params);
+  // Queues the deletion of the pool ("DeletePool"); the host's worker does
+  // it. False, logged, for an empty uuid or a queue failure.
+  static bool delete_pool(const std::string& pool_uuid);
+  // Tells the backup daemon the pool is gone. True when the daemon took it
+  // (200) or no longer knows the pool (404); false otherwise, silently.
+  static bool delete_pool_confirm(const std::string& pool_uuid);
 };
 
 #endif  // STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_UTILS_H_
