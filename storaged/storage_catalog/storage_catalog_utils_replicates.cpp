@@ -291,8 +291,14 @@ bool Storage_Catalog_Utils::add_replicate_with_target(const Object& request) {
     std::string old_uuid;
     if (!stored_replicate(*manager, source, pool_uuid, old_uuid))
       return false;
-    Object known;
-    bool is_new = !get_pool(pool_uuid, known);
+    // Only a pool known to be absent may be removed again on failure.
+    Array known;
+    if (!manager->query_pool(database::sql::generate_eq_item("uuid", pool_uuid), 0, -1, known,
+                             nullptr)) {
+      LOG_ERROR("Failed to query pool(uuid: %s).", pool_uuid.c_str());
+      return false;
+    }
+    bool is_new = known.empty();
     if (is_new && !add_pool(pool, true)) {
       LOG_ERROR("Failed to add target pool info.");
       return false;
