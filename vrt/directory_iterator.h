@@ -27,6 +27,23 @@
 
 namespace vrt {
 
+// What tells one file or directory from another on this host, links and
+// mounts included.
+struct File_Identity {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const File_Identity& other) const {
+    return device == other.device && inode == other.inode;
+  }
+};
+
+struct File_Identity_Hash {
+  std::size_t operator()(const File_Identity& id) const {
+    return std::hash<unsigned long long>()(static_cast<unsigned long long>(id.inode) * 31u +
+                                           static_cast<unsigned long long>(id.device));
+  }
+};
+
 class Directory_Iterator {
  public:
   // Entry paths are the root and the names below it joined by `separator`.
@@ -44,7 +61,7 @@ class Directory_Iterator {
       failed_ = true;
       return false;
     }
-    visited_.insert(Identity{reader->device(), reader->inode()});
+    visited_.insert(File_Identity{reader->device(), reader->inode()});
     stack_.push_back(Level{std::move(reader), root});
     return true;
   }
@@ -74,19 +91,6 @@ class Directory_Iterator {
   int skipped() const { return skipped_; }
 
  private:
-  struct Identity {
-    dev_t device;
-    ino_t inode;
-    bool operator==(const Identity& other) const {
-      return device == other.device && inode == other.inode;
-    }
-  };
-  struct Identity_Hash {
-    std::size_t operator()(const Identity& id) const {
-      return std::hash<unsigned long long>()(static_cast<unsigned long long>(id.inode) * 31u +
-                                             static_cast<unsigned long long>(id.device));
-    }
-  };
   struct Level {
     std::unique_ptr<Directory_Reader> reader;
     std::string path;
@@ -99,7 +103,7 @@ class Directory_Iterator {
       give_up(path, "open", errno, false);
       return;
     }
-    if (!visited_.insert(Identity{reader->device(), reader->inode()}).second) {
+    if (!visited_.insert(File_Identity{reader->device(), reader->inode()}).second) {
       LOG_WARNING("Skipped directory '%s': already walked.", path.c_str());
       return;
     }
@@ -116,7 +120,7 @@ class Directory_Iterator {
 
   char separator_;
   std::vector<Level> stack_;
-  std::unordered_set<Identity, Identity_Hash> visited_;
+  std::unordered_set<File_Identity, File_Identity_Hash> visited_;
   bool failed_ = false;
   int skipped_ = 0;
 };

@@ -8,8 +8,8 @@
 #include "platform/rpc/json_restful_client.h"
 #include "platform/runtime/log.h"
 #include "platform/runtime/uri.h"
-#include "storaged/storage_catalog/url_scheme_family.h"
 #include "storaged/storage_catalog/pool_usage_calculator_internal.h"
+#include "storaged/storage_catalog/url_scheme_family.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "platform/runtime/log.h"
 #include "platform/runtime/uri.h"
 #include "storaged/storage_catalog/device_metadata_manager.h"
-#include "storaged/storage_catalog/url_scheme_family.h"
 #include "storaged/storage_catalog/pool_usage_calculator_internal.h"
+#include "storaged/storage_catalog/url_scheme_family.h"
 #include "vrt/directory_iterator.h"
 
 namespace {
@@ -41,20 +41,6 @@ std::string parent_directory(const std::string& path) {
   return path.substr(0, keep + 1);
 }
 
-struct File_Identity {
-  dev_t device;
-  ino_t inode;
-  bool operator==(const File_Identity& other) const {
-    return device == other.device && inode == other.inode;
-  }
-};
-struct File_Identity_Hash {
-  std::size_t operator()(const File_Identity& id) const {
-    return std::hash<unsigned long long>()(static_cast<unsigned long long>(id.inode) * 31u +
-                                           static_cast<unsigned long long>(id.device));
-  }
-};
-
 // Files, their lengths and the bytes they occupy below `dir`. A file with
 // several names counts once towards the bytes occupied, as it takes its
 // space once.
@@ -62,7 +48,7 @@ bool walk(const std::string& dir, Tree_Usage& usage) {
   vrt::Directory_Iterator tree('\\');
   if (!tree.open(dir))
     return false;
-  std::unordered_set<File_Identity, File_Identity_Hash> linked;
+  std::unordered_set<vrt::File_Identity, vrt::File_Identity_Hash> linked;
   std::string path;
   Directory_Entry entry;
   while (tree.next(path, entry)) {
@@ -71,7 +57,8 @@ bool walk(const std::string& dir, Tree_Usage& usage) {
       continue;
     ++usage.files;
     usage.file_size += status.st_size;
-    if (status.st_nlink > 1 && !linked.insert(File_Identity{status.st_dev, status.st_ino}).second)
+    if (status.st_nlink > 1 &&
+        !linked.insert(vrt::File_Identity{status.st_dev, status.st_ino}).second)
       continue;
     long long occupied = static_cast<long long>(status.st_blocks) * 512;
     if (occupied >= 1)

@@ -10,13 +10,13 @@
 #include "platform/rpc/json_restful_client.h"
 #include "platform/runtime/file_system.h"
 #include "platform/runtime/log.h"
-#include "storaged/storage_catalog/storage_catalog_manager.h"
-#include "storaged/storage_catalog/pool_usage_calculator_internal.h"
 #include "storaged/storage_catalog/dedup_pool_usage_calculator.h"
 #include "storaged/storage_catalog/http_pool_usage_calculator.h"
-#include "storaged/storage_catalog/url_scheme_family.h"
+#include "storaged/storage_catalog/pool_usage_calculator_internal.h"
 #include "storaged/storage_catalog/scsi_pool_usage_calculator.h"
 #include "storaged/storage_catalog/sdfs_pool_usage_calculator.h"
+#include "storaged/storage_catalog/storage_catalog_manager.h"
+#include "storaged/storage_catalog/url_scheme_family.h"
 
 Pool_Usage_Calculator::Pool_Usage_Calculator(const Array& devices) : devices_(devices) {}
 

@@ -3,7 +3,6 @@
 #include "platform/runtime/http_file_uri_map.h"
 #include "platform/runtime/log.h"
 #include "platform/runtime/uri.h"
-#include "storaged/storage_catalog/url_scheme_family.h"
 #include "storaged/storage_catalog/pool_usage_calculator_internal.h"
 
 namespace {

@@ -275,6 +275,8 @@ TEST_P(Multidevice_Calculator, ReportsEachKnownDeviceAndThePoolTotals) {
   EXPECT_EQ(usage.at("size"), 400);
   EXPECT_EQ(usage.at("used_size"), 540);
   EXPECT_TRUE(log_.has("Invalid size -5 of device '" + std::string(kDevD) + "'.")) << log_.dump();
+  // A negative size other than "unknown" counts as no size at all.
+  EXPECT_EQ(Device_Metadata_Manager::instance()->get_device_used_size(kDevA), 40);
 
   Object space;
   EXPECT_TRUE(calculator.get_space(space));

@@ -261,6 +261,8 @@ TEST_F(Remote_Calculator, TapeManagerFailsForBadDevicesAndNonsense) {
   daemon_.hang("GET", "/kx/r/tapemgr/pool/usage");
   calculator.set_request_timeout(1);
   EXPECT_FALSE(run(calculator, usage));
+  Storage_Catalog_Manager::instance()->init("127.0.0.1", 1, false);
+  EXPECT_FALSE(run(calculator, usage));
 }
 
 // --- SCSI (btrfs/vmcopy and LAN-free)
