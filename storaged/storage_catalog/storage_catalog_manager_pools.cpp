@@ -208,6 +208,12 @@ bool Storage_Catalog_Manager::revoke_dedup_master_i(const std::string& pool_uuid
               pool_uuid.c_str());
 
   int quoted = count_quoted(conn, pool_uuid);
+  if (quoted < 0) {
+    // An unknown count is not zero: pools may still replicate into this one.
+    LOG_ERROR("Failed to count the pools replicating into '%s'; its records are kept.",
+              pool_uuid.c_str());
+    return false;
+  }
   if (quoted >= 1) {
     Update_SQL update;
     update.table(kPoolTable).set("quoted", quoted);

@@ -213,6 +213,16 @@ TEST_P(Front_Revoke, RemovesAPoolNobodyReplicatesInto) {
   EXPECT_EQ(catalog_count(kPoolB), 1);
 }
 
+// A count that cannot be read is not zero: the pool's records stay.
+TEST_P(Front_Revoke, KeepsThePoolWhenItsReplicatorsCannotBeCounted) {
+  ASSERT_TRUE(front_->get_connection(kPoolC)->execute(
+      "ALTER TABLE storage_catalog_storage_pool_replicate RENAME COLUMN target_uuid TO target;"));
+  EXPECT_EQ(front_->get_quoted(kPoolC), -1);
+  EXPECT_FALSE(front_->revoke_dedup_master(kPoolC));
+  EXPECT_EQ(count("pools", Object{{"uuid", kPoolC}}), 1);
+  EXPECT_EQ(count("devices", Object{{"pool_uuid", kPoolC}}), 1);
+}
+
 SCAT_INSTANTIATE_ENGINES(Front_Revoke);
 
 }  // namespace
