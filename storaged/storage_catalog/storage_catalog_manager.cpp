@@ -163,7 +163,14 @@ bool Storage_Catalog_Manager::open() {
     for (const auto& pool : pools) {
       if (!pool.second.is_string())
         continue;
-      Impl_Ptr impl = create_impl(pool.second.get<std::string>());
+      const std::string& dir = pool.second.get_ref<const std::string&>();
+      // An empty folder would open the host's shared catalog as this pool's.
+      if (!is_local_dir(dir)) {
+        LOG_ERROR("Skipped local pool %s: '%s' is not an existing absolute folder.",
+                  pool.first.c_str(), dir.c_str());
+        continue;
+      }
+      Impl_Ptr impl = create_impl(dir);
       if (impl)
         store_impl(pool.first, impl);
     }
@@ -301,7 +308,7 @@ bool Storage_Catalog_Manager::insert_into_map(const std::string& pool_uuid,
                                               const std::string& local_dir) {
   if (!on_agent_)
     return true;
-  if (!check_pool_token(local_dir)) {
+  if (!is_local_dir(local_dir)) {
     LOG_ERROR("Failed to find local pool token '%s'.", local_dir.c_str());
     return false;
   }
@@ -342,6 +349,10 @@ void Storage_Catalog_Manager::erase_out_of_map(const std::string& pool_uuid, boo
 bool Storage_Catalog_Manager::check_pool_token(const std::string& local_dir) {
   struct stat st;
   return ::stat(local_dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Storage_Catalog_Manager::is_local_dir(const std::string& dir) {
+  return !dir.empty() && std::filesystem::path(dir).is_absolute() && check_pool_token(dir);
 }
 
 std::string Storage_Catalog_Manager::gen_local_pool_path(const std::string& pool_uuid,

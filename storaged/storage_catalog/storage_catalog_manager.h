@@ -52,7 +52,8 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // Opens the back-ends (on an agent: those of the local pools the daemon
   // lists), starts the workers and arms the 30-second usage timer. False,
   // logged, when the default back-end cannot be opened or the local pools
-  // cannot be fetched; a local pool that fails to open is skipped.
+  // cannot be fetched; a local pool whose folder is not is_local_dir, or
+  // whose catalog fails to open, is skipped (logged).
   bool open();
   // Cancels the timer and closes every back-end; the workers keep running.
   void close();
@@ -69,8 +70,8 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   Storage_Catalog_Manager_Impl* get_default_impl(const char* refusal);
   // Agent: opens the catalog of the pool whose local directory is
   // `local_dir`, replacing an older back-end of the pool. False, logged,
-  // when the directory does not exist (the older back-end stays) or the
-  // catalog cannot be opened. A server host does nothing and succeeds.
+  // when the directory is not is_local_dir (the older back-end stays) or
+  // the catalog cannot be opened. A server host does nothing and succeeds.
   bool insert_into_map(const std::string& pool_uuid, const std::string& local_dir);
   // Closes and drops the pool's back-end, if any. On an agent, with
   // `remove_files`, also deletes `local_dir` (may be null) recursively, but
@@ -80,6 +81,10 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
                         const std::string* local_dir);
   // Whether `local_dir` exists and is a directory.
   bool check_pool_token(const std::string& local_dir);
+  // Whether `dir` can hold a local pool's catalog: an absolute path of an
+  // existing directory. An empty or relative one cannot: the catalog would
+  // land in the host's shared database or wherever the process runs.
+  bool is_local_dir(const std::string& dir);
   // `dir` joined with "LP_<pool uuid>", created (mode 0750) when asked.
   static std::string gen_local_pool_path(const std::string& pool_uuid, const std::string& dir,
                                          bool create);

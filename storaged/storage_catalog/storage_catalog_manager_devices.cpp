@@ -94,7 +94,7 @@ bool Storage_Catalog_Manager::update_device(const std::string& device_uuid, cons
       const std::string* dir = attached_dir(device, host_key_, false);
       if (dir == nullptr)
         detached = true;
-      else if (!check_pool_token(*dir))
+      else if (!is_local_dir(*dir))
         throw std::runtime_error("Failed to get storage catalog manager by local pool " +
                                  pool_uuid);
       return &pool_uuid;

@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <map>
 #include <vector>
 
 #include <ace/Reactor.h>
@@ -64,12 +66,7 @@ SCAT_INSTANTIATE_ENGINES(Front_Server);
 using Front_Agent = Front_Test;
 
 TEST_F(Front_Agent, OpensTheCatalogOfEachLocalPoolThatOpens) {
-  std::string missing = dir_.file("missing/deeper");
-  open_agent({{kPoolA, local_dir(kPoolA)},
-              {kPoolB, local_dir(kPoolB)},
-              {kPoolC, 5},
-              {uuid_of(4), missing}});
-  EXPECT_TRUE(log_.has("Failed to open SQLite database: " + missing + "/catalog.db."));
+  open_agent({{kPoolA, local_dir(kPoolA)}, {kPoolB, local_dir(kPoolB)}, {kPoolC, 5}});
   EXPECT_EQ(front_->get_default_impl(nullptr), nullptr);
   for (const std::string& pool : {kPoolA, kPoolB})
     ASSERT_TRUE(front_->add_pool(pool_record(pool))) << log_.dump();
@@ -79,12 +76,33 @@ TEST_F(Front_Agent, OpensTheCatalogOfEachLocalPoolThatOpens) {
   EXPECT_FALSE(front_->add_catalog(kPoolC, catalog_record(kSetA, kPoolC)));
   EXPECT_TRUE(log_.has("Failed to get storage catalog manager by pool " + kPoolC + "."));
   std::set<std::string> uuids;
-  EXPECT_FALSE(front_->get_uuids_with_files(uuid_of(4), Array{"/data/x"}, uuids));
+  EXPECT_FALSE(front_->get_uuids_with_files(kPoolC, Array{"/data/x"}, uuids));
 
   std::vector<Test_Daemon::Request> asked = daemon_.requests_to("/kx/r/v2/storages");
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0].query, "scope=authorized_or_account&scheme=file");
   EXPECT_EQ(asked[0].headers["X-Access-Key"], kAccessKey);
+}
+
+// An empty entry (the daemon's own database) would make the host's shared
+// catalog the pool's; a relative one would depend on where the process runs.
+TEST_F(Front_Agent, SkipsLocalPoolsWithoutAnAbsoluteExistingFolder) {
+  std::string relative = std::filesystem::relative(local_dir(kPoolB)).string();
+  std::map<std::string, std::string> refused{
+      {kPoolA, ""}, {kPoolB, relative}, {kPoolC, dir_.file("missing/deeper")}};
+  std::map<std::string, Value> listed{{uuid_of(4), local_dir(uuid_of(4))}};
+  listed.insert(refused.begin(), refused.end());
+  open_agent(listed);
+  for (const auto& pool : refused) {
+    EXPECT_EQ(front_->get_impl(pool.first, false), nullptr) << pool.second;
+    EXPECT_TRUE(log_.has("Skipped local pool " + pool.first + ": '" + pool.second +
+                         "' is not an existing absolute folder."))
+        << log_.dump();
+  }
+  EXPECT_NE(front_->get_impl(uuid_of(4)), nullptr);
+  EXPECT_FALSE(front_->insert_into_map(kPoolB, relative));
+  EXPECT_FALSE(front_->insert_into_map(kPoolA, ""));
+  EXPECT_FALSE(exists(relative + "/catalog.db"));
 }
 
 TEST_F(Front_Agent, RefusesCheckedLookupsUntilPoolsAreLoaded) {
