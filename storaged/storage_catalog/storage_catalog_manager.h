@@ -229,7 +229,9 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // Removes the pool's replication relations and catalogs, then its record
   // and devices unless other pools still replicate into it (then only its
   // "quoted" count is stored). False, logged, on failure; steps already
-  // done stay done.
+  // done stay done. A relation that cannot be removed stops it before the
+  // catalogs go; a count of replicating pools that cannot be read keeps the
+  // record and devices.
   bool revoke_dedup_master(const std::string& pool_uuid);
   // How many replication relations target the pool; -1 when unknown.
   int get_quoted(const std::string& pool_uuid);

@@ -84,7 +84,8 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
 
   bool query_pool(const Object& filter, long long offset, long long limit, Array& rows,
                   long long* total) override;
-  // A failure after the catalog table was made leaves the table in place.
+  // The pool row and its usage row are added in one transaction; a failure
+  // after the catalog table was made leaves the table in place.
   bool add_pool(const Object& pool) override;
   bool update_pool(const std::string& uuid, const Object& pool) override;
   bool remove_pool(const std::string& uuid) override;

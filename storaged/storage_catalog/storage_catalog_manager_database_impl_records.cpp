@@ -359,14 +359,21 @@ bool Storage_Catalog_Manager_Database_Impl::add_pool(const Object& pool) {
       LOG_ERROR("Failed to init db catalog schema for %s.", uuid->c_str());
       return false;
     }
+    // The pool row and its usage row come together or not at all; the
+    // catalog table, made outside (DDL ends a MySQL transaction), stays.
+    database::Transaction transaction(conn);
+    if (!begin_transaction(transaction, __LINE__))
+      return false;
     if (!execute_insert(conn, insert, nullptr))
       return false;
     // A usage row left by an earlier pool of this uuid is kept.
     Insert_SQL usage;
     usage.table(kUsageTable).or_expr(1);
-    if (usage.value_uuid("pool_uuid", *uuid))
-      conn->execute(usage);
-    return true;
+    if (!usage.value_uuid("pool_uuid", *uuid) || !conn->execute(usage)) {
+      LOG_ERROR("Failed to add usage record of pool %s.", uuid->c_str());
+      return false;
+    }
+    return commit_transaction(transaction, __LINE__);
   });
 }
 

@@ -198,8 +198,14 @@ bool Storage_Catalog_Manager::revoke_dedup_master_i(const std::string& pool_uuid
       replicates.push_back(uuid);
     }
   }
-  for (const std::string& uuid : replicates)
-    remove_replicate(uuid);
+  // A relation left behind would still feed the catalogs deleted below.
+  for (const std::string& uuid : replicates) {
+    if (!remove_replicate(uuid)) {
+      LOG_ERROR("Failed to remove replicate '%s' while revoking dedup master from '%s'.",
+                uuid.c_str(), pool_uuid.c_str());
+      return false;
+    }
+  }
 
   Delete_SQL catalogs;
   catalogs.table(pool_uuid);

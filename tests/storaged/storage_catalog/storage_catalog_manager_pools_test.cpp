@@ -213,6 +213,20 @@ TEST_P(Front_Revoke, RemovesAPoolNobodyReplicatesInto) {
   EXPECT_EQ(catalog_count(kPoolB), 1);
 }
 
+// A relation that cannot be removed stops the revocation before the
+// pool's catalogs and records go.
+TEST_P(Front_Revoke, StopsWhenARelationCannotBeRemoved) {
+  ASSERT_TRUE(front_->get_connection(kPoolA)->execute(
+      "ALTER TABLE storage_catalog_pool_replicate_job RENAME TO jobs_gone;"));
+  EXPECT_FALSE(front_->revoke_dedup_master(kPoolA));
+  EXPECT_TRUE(log_.has("Failed to remove replicate '" + uuid_of(20) +
+                       "' while revoking dedup master from '" + kPoolA + "'."))
+      << log_.dump();
+  EXPECT_EQ(count("replicates", Object{{"source_uuid", kPoolA}}), 1);
+  EXPECT_EQ(catalog_count(kPoolA), 1);
+  EXPECT_EQ(count("pools", Object{{"uuid", kPoolA}}), 1);
+}
+
 // A count that cannot be read is not zero: the pool's records stay.
 TEST_P(Front_Revoke, KeepsThePoolWhenItsReplicatorsCannotBeCounted) {
   ASSERT_TRUE(front_->get_connection(kPoolC)->execute(
