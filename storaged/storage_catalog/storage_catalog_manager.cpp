@@ -16,9 +16,11 @@
 // until then checked lookups on an agent refuse with "Local pool has not
 // been synchronized.".
 //
-// Locks: `lock_` serialises open, the lock-holding lookups of the device
-// and pool operations (with the back-end insertion of add_device) and the
-// few operations that hold it across their back-end call. `impls_lock_`
+// Locks: `lock_` serialises open (once the daemon, which may be slow, has
+// answered: no network call runs under it), the lock-holding lookups of
+// the device and pool operations (with the back-end insertion of
+// add_device) and the few operations that hold it across their back-end
+// call. `impls_lock_`
 // guards only the map's structure and is held for a find, an insertion or
 // an erasure, never across a back-end call; it is always taken after
 // `lock_`, never before. Lookups hand out shared references, so a back-end
@@ -145,6 +147,13 @@ void Storage_Catalog_Manager::init(const std::string& host, std::uint16_t port, 
 }
 
 bool Storage_Catalog_Manager::open() {
+  // The daemon is asked before lock_ is taken: it may be silent for minutes,
+  // and the locked lookups of every other thread must not wait on it.
+  Object pools;
+  if (on_agent_ && !get_local_pools(pools)) {
+    LOG_ERROR("Failed to get local pools for sync.");
+    return false;
+  }
   ACE_Guard<ACE_Thread_Mutex> guard(lock_);
   if (!guard.locked())
     return false;
@@ -154,26 +163,8 @@ bool Storage_Catalog_Manager::open() {
       return false;
     store_impl(kDefaultKey, impl);
   } else {
-    Object pools;
-    if (!get_local_pools(pools)) {
-      LOG_ERROR("Failed to get local pools for sync.");
-      return false;
-    }
     workers_.thread_count(1);
-    for (const auto& pool : pools) {
-      if (!pool.second.is_string())
-        continue;
-      const std::string& dir = pool.second.get_ref<const std::string&>();
-      // An empty folder would open the host's shared catalog as this pool's.
-      if (!is_local_dir(dir)) {
-        LOG_ERROR("Skipped local pool %s: '%s' is not an existing absolute folder.",
-                  pool.first.c_str(), dir.c_str());
-        continue;
-      }
-      Impl_Ptr impl = create_impl(dir);
-      if (impl)
-        store_impl(pool.first, impl);
-    }
+    open_local_pools(pools);
     synchronized_ = true;
   }
   if (workers_.thr_count() == 0)
@@ -188,6 +179,23 @@ bool Storage_Catalog_Manager::open() {
   // A job that cannot be registered now is tried again at the next open.
   check_jobs();
   return true;
+}
+
+void Storage_Catalog_Manager::open_local_pools(const Object& pools) {
+  for (const auto& pool : pools) {
+    if (!pool.second.is_string())
+      continue;
+    const std::string& dir = pool.second.get_ref<const std::string&>();
+    // An empty folder would open the host's shared catalog as this pool's.
+    if (!is_local_dir(dir)) {
+      LOG_ERROR("Skipped local pool %s: '%s' is not an existing absolute folder.",
+                pool.first.c_str(), dir.c_str());
+      continue;
+    }
+    Impl_Ptr impl = create_impl(dir);
+    if (impl)
+      store_impl(pool.first, impl);
+  }
 }
 
 void Storage_Catalog_Manager::close() {

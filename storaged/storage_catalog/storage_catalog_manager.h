@@ -290,6 +290,9 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   Impl_Ptr lookup(const std::string& pool_uuid);
   std::vector<Impl_Ptr> all_impls();
   Impl_Ptr create_impl(const std::string& dir);
+  // Requires: lock_ held. Opens the back-end of each entry of the daemon's
+  // local pool map whose folder is usable; the others are skipped, logged.
+  void open_local_pools(const Object& pools);
   void store_impl(const std::string& key, Impl_Ptr impl);
 
   bool merge_local_pools(const std::function<bool(Impl&, Array&, long long&)>& query, Array& rows,
@@ -318,8 +321,9 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   bool on_backupd_ = false;
   // Written by the single caller of sync_pools_state
   bool pools_state_synced_ = false;
-  // Serialises open, the device and pool lookups and the agent's map
-  // changes made under them. Taken before impls_lock_, never after.
+  // Serialises open (once the daemon has answered), the device and pool
+  // lookups and the agent's map changes made under them. Never held across
+  // a call to the daemon. Taken before impls_lock_, never after.
   ACE_Thread_Mutex lock_;
   int usage_resync_interval_ = 86400;
   // Declared last so that it is destroyed first: work still running at

@@ -6,7 +6,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <vector>
 
@@ -103,6 +105,31 @@ TEST_F(Front_Agent, SkipsLocalPoolsWithoutAnAbsoluteExistingFolder) {
   EXPECT_FALSE(front_->insert_into_map(kPoolB, relative));
   EXPECT_FALSE(front_->insert_into_map(kPoolA, ""));
   EXPECT_FALSE(exists(relative + "/catalog.db"));
+}
+
+// A daemon that is slow or silent holds up open, not the lock-holding
+// lookups of other threads: they answer as before the pools were loaded.
+TEST_F(Front_Agent, LockedLookupsGoOnWhileOpenWaitsForTheDaemon) {
+  const std::string storages = "/kx/r/v2/storages";
+  std::string dir = local_dir(kPoolA);
+  daemon_.hang("GET", storages);
+  init_agent();
+  std::future<bool> opened = std::async(std::launch::async, [this] { return front_->open(); });
+  ASSERT_TRUE(wait_until([&] { return !daemon_.requests_to(storages).empty(); }));
+  std::future<bool> looked_up = std::async(std::launch::async, [this] {
+    Array rows;
+    return front_->query_device(Object{{"pool_uuid", kPoolA}}, 0, -1, rows, nullptr);
+  });
+  bool answered = wait_until(
+      [&] { return looked_up.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+  Object row{{"pool_uuid", kPoolA},
+             {"extended_attrs", Object{{"attached_hosts", Object{{kHostUuid, dir}}}}}};
+  daemon_.reply("GET", storages, 200, JSON_Dump(Object{{"rows", Array{row}}}));
+  EXPECT_TRUE(opened.get()) << log_.dump();
+  EXPECT_TRUE(answered);
+  EXPECT_FALSE(looked_up.get());
+  EXPECT_TRUE(log_.has("Local pool has not been synchronized."));
+  EXPECT_NE(front_->get_impl(kPoolA), nullptr);
 }
 
 TEST_F(Front_Agent, RefusesCheckedLookupsUntilPoolsAreLoaded) {
