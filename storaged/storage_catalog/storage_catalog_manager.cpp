@@ -308,6 +308,11 @@ Storage_Catalog_Manager_Impl* Storage_Catalog_Manager::get_impl(const std::strin
   return find_impl(pool_uuid, check_synchronized).get();
 }
 
+std::shared_ptr<Storage_Catalog_Manager_Impl> Storage_Catalog_Manager::share_impl(
+    const std::string& pool_uuid, bool check_synchronized) {
+  return find_impl(pool_uuid, check_synchronized);
+}
+
 Storage_Catalog_Manager_Impl* Storage_Catalog_Manager::get_default_impl(const char* refusal) {
   return default_impl(refusal).get();
 }

@@ -5,8 +5,9 @@
 // handler for the periodic usage report.
 //
 // Safe for concurrent use once open; init and open are called once, at
-// start-up. A back-end pointer returned by a lookup is owned by the manager
-// and valid while its entry exists. Results go into caller-owned
+// start-up. A back-end pointer returned by get_impl is owned by the
+// manager and valid while its entry exists; share_impl gives a reference
+// that keeps the back-end alive. Results go into caller-owned
 // out-parameters; no operation throws.
 #ifndef STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_H_
 #define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_H_
@@ -62,12 +63,21 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
 
   // The back-end serving `pool_uuid`: "default" on a server host, the
   // pool's own on an agent (which, with `check_synchronized`, must have
-  // loaded its pools).
+  // loaded its pools). The pointer stays the manager's and is valid only
+  // until the entry is dropped or replaced: by close on any host and, on an
+  // agent, by add_device, update_device, remove_device, insert_into_map or
+  // erase_out_of_map for the pool on any thread. A caller that may overlap
+  // those holds share_impl's reference instead.
   Storage_Catalog_Manager_Impl* get_impl(const std::string& pool_uuid,
                                          bool check_synchronized = true);
   // The "default" back-end. On an agent there is none: `refusal` (may be
-  // null or empty) is logged instead.
+  // null or empty) is logged instead. Valid until close.
   Storage_Catalog_Manager_Impl* get_default_impl(const char* refusal);
+  // get_impl's back-end, held: it stays open and usable for as long as the
+  // reference is kept, even when the manager drops the entry meanwhile
+  // (later lookups then no longer find it). Null as get_impl.
+  std::shared_ptr<Storage_Catalog_Manager_Impl> share_impl(const std::string& pool_uuid,
+                                                           bool check_synchronized = true);
   // Agent: opens the catalog of the pool whose local directory is
   // `local_dir`, replacing an older back-end of the pool. False, logged,
   // when the directory is not is_local_dir (the older back-end stays) or
@@ -224,7 +234,9 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // Reports the state of every pool (replication pools aside) to the daemon,
   // once per process, and marks the pools the daemon has deleted
   // "deleting". False, logged, when the pools cannot be read or the report
-  // fails; a later call tries again.
+  // fails; a later call tries again. Callable from any thread: a call made
+  // while another thread reports waits for that report and does not send
+  // one of its own unless it failed.
   bool sync_pools_state();
   // Removes the pool's replication relations and catalogs, then its record
   // and devices unless other pools still replicate into it (then only its
@@ -319,8 +331,11 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   std::uint16_t port_ = 0;
   bool ssl_ = false;
   bool on_backupd_ = false;
-  // Written by the single caller of sync_pools_state
-  bool pools_state_synced_ = false;
+  // Set once by sync_pools_state, read by any thread without a lock.
+  std::atomic<bool> pools_state_synced_{false};
+  // Held by sync_pools_state across its report to the daemon, so that
+  // concurrent callers report once; nothing else waits on it.
+  std::mutex sync_state_lock_;
   // Serialises open (once the daemon has answered), the device and pool
   // lookups and the agent's map changes made under them. Never held across
   // a call to the daemon. Taken before impls_lock_, never after.

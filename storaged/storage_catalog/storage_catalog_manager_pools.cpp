@@ -4,6 +4,7 @@
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 
 #include <exception>
+#include <mutex>
 
 #include "platform/rpc/host_manager.h"
 #include "platform/rpc/http_request.h"
@@ -94,6 +95,15 @@ bool Storage_Catalog_Manager::fetch_local_pools(Object& pools) {
 }
 
 bool Storage_Catalog_Manager::sync_pools_state() {
+  if (pools_state_synced_)
+    return true;
+  // One report at a time: a second caller takes the first one's outcome
+  // instead of reporting again.
+  std::unique_lock<std::mutex> reporting(sync_state_lock_, std::try_to_lock);
+  if (!reporting.owns_lock()) {
+    LOG_DEBUG("Waiting for the pool state report under way.");
+    reporting.lock();
+  }
   if (pools_state_synced_)
     return true;
   try {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "tests/support/front_fixture.h"
 
 namespace {
@@ -110,6 +112,25 @@ TEST_F(Front_Pools, ReportsOnceWithoutReplicationPoolsAndMarksDeletedPools) {
             Value(Array{reported(kPoolA, "normal"), reported(kPoolC, "full")}));
   EXPECT_EQ(pool_state(kPoolA), "deleting");
   EXPECT_EQ(pool_state(kPoolC), "full");
+}
+
+// A second caller while a report is under way takes its outcome.
+TEST_F(Front_Pools, ReportsOnceWhenAskedFromTwoThreadsAtOnce) {
+  open_server();
+  ASSERT_TRUE(front_->add_pool(pool_record(kPoolA)));
+  daemon_.hang("POST", kSyncPath);
+  auto report = [this] { return front_->sync_pools_state(); };
+  std::future<bool> first = std::async(std::launch::async, report);
+  EXPECT_TRUE(wait_until([&] { return daemon_.requests_to(kSyncPath).size() == 1; }));
+  std::future<bool> second = std::async(std::launch::async, report);
+  EXPECT_TRUE(wait_until([&] {
+    return log_.has("Waiting for the pool state report under way.") ||
+           daemon_.requests_to(kSyncPath).size() > 1;
+  }));
+  daemon_.reply("POST", kSyncPath, 200, "[]");
+  EXPECT_TRUE(first.get()) << log_.dump();
+  EXPECT_TRUE(second.get());
+  EXPECT_EQ(daemon_.requests_to(kSyncPath).size(), 1u);
 }
 
 TEST_F(Front_Pools, NothingToReportSendsNothing) {

@@ -191,6 +191,24 @@ TEST_F(Front_Agent, DroppingAPoolDeletesOnlyItsOwnFolder) {
     EXPECT_TRUE(exists(path)) << path;
 }
 
+// A call that holds its back-end finishes on it while another thread drops
+// the pool.
+TEST_F(Front_Agent, AHeldBackEndOutlivesItsEntry) {
+  std::string dir = local_dir(kPoolA);
+  open_agent({{kPoolA, dir}});
+  ASSERT_TRUE(front_->add_pool(pool_record(kPoolA)));
+  std::shared_ptr<Storage_Catalog_Manager_Impl> held = front_->share_impl(kPoolA);
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(held.get(), front_->get_impl(kPoolA));
+  front_->erase_out_of_map(kPoolA, false, nullptr);
+  EXPECT_EQ(front_->get_impl(kPoolA, false), nullptr);
+  EXPECT_TRUE(held->add_catalog(kPoolA, catalog_record(kSetA, kPoolA))) << log_.dump();
+  held.reset();
+  ASSERT_TRUE(front_->insert_into_map(kPoolA, dir));
+  EXPECT_EQ(catalog_count(kPoolA), 1);
+  EXPECT_EQ(front_->share_impl(kPoolB), nullptr);
+}
+
 using Front_Frame = Front_Test;
 
 TEST_F(Front_Frame, NamesLocalPoolFoldersAfterThePool) {
