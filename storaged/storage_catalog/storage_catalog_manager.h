@@ -313,10 +313,6 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   bool post_pools_state(const Array& body, Value& reply);
   // Marks "deleting" each pool the daemon's reply lists as "deleted".
   void mark_deleted_pools(const Value& reply);
-  bool revoke_dedup_master_i(const std::string& pool_uuid);
-  bool remove_pool_records(const Connection_Ptr& conn, const std::string& pool_uuid);
-  // get_quoted on a connection the caller already holds.
-  int count_quoted(const Connection_Ptr& conn, const std::string& pool_uuid);
 
   // Guarded by impls_lock_, which is only held for a lookup or a change of
   // the map. Shared ownership lets a call finish on a back-end that another

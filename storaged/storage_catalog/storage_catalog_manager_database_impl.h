@@ -195,6 +195,12 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
                                         long long offset, long long limit, Array& out,
                                         long long* total) override;
 
+  // Pool-wide operations. A `pool` that is not a pool uuid is refused.
+  int get_quoted(const std::string& pool) override;
+  // The pool row and its devices go in one transaction; a failure to delete
+  // the backup sets is logged and does not stop the rest.
+  bool revoke_dedup_master(const std::string& pool) override;
+
   // A file whose query fails is skipped; an unknown pool or a non-string
   // entry fails the call with `uuids` untouched.
   bool get_uuids_with_files(const std::string& pool, const Array& files,
