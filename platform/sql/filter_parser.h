@@ -2,7 +2,8 @@
 //
 // A member's value may be a scalar (compared for equality), an array (any
 // of its values) or an object of two-letter operators and values
-// ({"ge": "2024-01-01", "lt": "2024-02-01"}). Every value is bound as a
+// ({"ge": "2024-01-01", "lt": "2024-02-01"}). The AND items of a filter
+// built with filter_builder.h are read too. Every value is bound as a
 // parameter; keys only ever name columns.
 #ifndef PLATFORM_SQL_FILTER_PARSER_H_
 #define PLATFORM_SQL_FILTER_PARSER_H_

@@ -177,8 +177,8 @@ int Item_SQL::op_name_to_value(const std::string& name) {
   static const struct {
     const char* name;
     int op;
-  } kNames[] = {{"eq", OP_EQ}, {"ne", OP_NE}, {"le", OP_LE},  {"lt", OP_LT},
-                {"gt", OP_GT}, {"ge", OP_GE}, {"lk", OP_LIKE}};
+  } kNames[] = {{"eq", OP_EQ}, {"ne", OP_NE}, {"le", OP_LE},   {"lt", OP_LT},
+                {"gt", OP_GT}, {"ge", OP_GE}, {"lk", OP_LIKE}, {"ba", OP_BETWEEN}};
   for (const auto& n : kNames)
     if (name == n.name)
       return n.op;
@@ -205,6 +205,8 @@ const char* Item_SQL::op_text(int op) {
       return "IN";
     case OP_NOT_IN:
       return "NOT IN";
+    case OP_BETWEEN:
+      return "BETWEEN";
     default:
       return nullptr;
   }
@@ -253,6 +255,17 @@ void Item_SQL::render(Render_Context& ctx) const {
     text += ")";
     return;
   }
+  if (op_ == OP_BETWEEN) {
+    std::string low, high;
+    if (!value_.is_array() || value_.size() != 2) {
+      ctx.fail("value of '" + key_ + "' is not a pair of bounds");
+      return;
+    }
+    if (!bind_one(ctx, value_[0], low) || !bind_one(ctx, value_[1], high))
+      return;
+    text += quote_column(key_) + " BETWEEN " + low + " AND " + high;
+    return;
+  }
   if (value_.is_null() && (op_ == OP_EQ || op_ == OP_NE)) {
     text += quote_column(key_) + (op_ == OP_EQ ? " IS NULL" : " IS NOT NULL");
     return;
@@ -268,6 +281,11 @@ void Item_SQL::render(Render_Context& ctx) const {
 
 void Filter_SQL::add_sql(const std::string& text, bool and_) {
   parts_.push_back(Part{and_, false, text, {}});
+}
+
+void Filter_SQL::invalidate(const std::string& reason) {
+  if (invalid_reason_.empty())
+    invalid_reason_ = reason;
 }
 
 bool Filter_SQL::add_item(Item_SQL item, bool check_uuid) {

@@ -29,7 +29,8 @@ inline int dialect_of_type(int db_type) {
   return db_type == DIALECT_MYSQL ? DIALECT_MYSQL : DIALECT_SQLITE;
 }
 
-// Comparison operators of filter items. Two-letter names: eq ne le lt gt ge lk.
+// Comparison operators of filter items. Two-letter names: eq ne le lt gt ge
+// lk ba.
 enum Operator {
   OP_NONE = 0,
   OP_EQ = 1,
@@ -40,7 +41,8 @@ enum Operator {
   OP_GE = 6,
   OP_LIKE = 7,
   OP_IN = 8,
-  OP_NOT_IN = 9
+  OP_NOT_IN = 9,
+  OP_BETWEEN = 10  // the value is an array of the two bounds
 };
 
 // Characters of unquoted names and of ":name" parameters: a letter or '_'
@@ -158,6 +160,8 @@ class Filter_SQL {
   // A condition written by the calling code; its parameters are bound on
   // the statement.
   void add_sql(const std::string& text, bool and_ = true);
+  // Marks the filter invalid: it then fails to render, with `reason`.
+  void invalidate(const std::string& reason);
 
   // `key` compared with `value` (a scalar; an array for OP_IN/OP_NOT_IN).
   // False when the key is not an identifier or the value cannot be bound;
