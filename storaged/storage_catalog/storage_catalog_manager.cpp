@@ -279,17 +279,17 @@ Storage_Catalog_Manager::Impl_Ptr Storage_Catalog_Manager::default_impl(const ch
   return impl;
 }
 
-bool Storage_Catalog_Manager::on_pool(const char* operation, const std::string& pool_uuid,
+bool Storage_Catalog_Manager::on_pool(const char* failure, const std::string& pool_uuid,
                                       const Impl_Call& call, bool check_synchronized) {
-  return scat_front::guarded(operation, [&] {
+  return scat_front::guarded(failure, [&] {
     Impl_Ptr impl = find_impl(pool_uuid, check_synchronized);
     return impl && call(*impl);
   });
 }
 
-bool Storage_Catalog_Manager::on_default(const char* operation, const char* refusal,
+bool Storage_Catalog_Manager::on_default(const char* failure, const char* refusal,
                                          const Impl_Call& call) {
-  return scat_front::guarded(operation, [&] {
+  return scat_front::guarded(failure, [&] {
     Impl_Ptr impl = default_impl(refusal);
     return impl && call(*impl);
   });

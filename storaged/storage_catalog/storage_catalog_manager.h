@@ -289,10 +289,10 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   Impl_Ptr default_impl(const char* refusal);
   // Run `call` on the back-end find_impl (on_pool) or default_impl
   // (on_default) gives; false when there is none. An exception is logged
-  // as a failure to do `operation` and gives false.
-  bool on_pool(const char* operation, const std::string& pool_uuid, const Impl_Call& call,
+  // after `failure` ("Failed to ...") and gives false.
+  bool on_pool(const char* failure, const std::string& pool_uuid, const Impl_Call& call,
                bool check_synchronized = true);
-  bool on_default(const char* operation, const char* refusal, const Impl_Call& call);
+  bool on_default(const char* failure, const char* refusal, const Impl_Call& call);
   // The map's entry for `key`, or null; logs nothing.
   Impl_Ptr stored_impl(const std::string& key);
   // The lock-holding lookup: `uuid_of` runs with lock_ held and names the

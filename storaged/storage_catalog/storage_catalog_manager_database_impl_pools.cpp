@@ -102,7 +102,7 @@ int Storage_Catalog_Manager_Database_Impl::get_quoted(const std::string& pool) {
 bool Storage_Catalog_Manager_Database_Impl::revoke_dedup_master(const std::string& pool) {
   return guarded("Failed to revoke dedup master", [&] {
     // The pool uuid names a table below: nothing else may reach that place.
-    if (!is_catalog_table_name(pool)) {
+    if (!Catalog_Table::is_pool_uuid(pool)) {
       LOG_ERROR("Failed to revoke dedup master: '%s' is not a pool uuid.", pool.c_str());
       return false;
     }
@@ -124,7 +124,7 @@ bool Storage_Catalog_Manager_Database_Impl::revoke_dedup_master(const std::strin
       }
     }
     Delete_SQL catalogs;
-    catalogs.table(pool);
+    catalogs.table(Catalog_Table(pool).name());
     if (!conn->execute(catalogs))
       LOG_ERROR("Failed to remove all catalogs while revoking dedup master from '%s'.",
                 pool.c_str());
