@@ -220,30 +220,25 @@ bool Storage_Catalog_Manager::revoke_dedup_master_i(const std::string& pool_uuid
 
 bool Storage_Catalog_Manager::remove_pool_records(const Connection_Ptr& conn,
                                                   const std::string& pool_uuid) {
-  database::Transaction transaction(conn);
-  if (!transaction.begin(false)) {
-    LOG_ERROR("Failed to begin transaction at storaged/storage_catalog/storage_catalog_manager:%d",
-              __LINE__);
-    return false;
-  }
   Delete_SQL pool;
   pool.table(kPoolTable);
   pool.where().and_filter()->add_sql("uuid=:uuid");
   pool.bind_uuid("uuid", pool_uuid);
-  if (!conn->execute(pool))
-    return false;
   Delete_SQL devices;
   devices.table(kDeviceTable);
   devices.where().and_filter()->add_sql("pool_uuid=:pool_uuid");
   devices.bind_uuid("pool_uuid", pool_uuid);
-  if (!conn->execute(devices))
-    return false;
-  if (!transaction.commit()) {
+  database::Transaction_Step failed = database::Transaction_Step::NONE;
+  if (database::run_in_transaction(
+          conn, [&] { return conn->execute(pool) && conn->execute(devices); }, &failed))
+    return true;
+  if (failed == database::Transaction_Step::BEGIN)
+    LOG_ERROR("Failed to begin transaction at storaged/storage_catalog/storage_catalog_manager:%d",
+              __LINE__);
+  else if (failed == database::Transaction_Step::COMMIT)
     LOG_ERROR("Failed to commit transaction at storaged/storage_catalog/storage_catalog_manager:%d",
               __LINE__);
-    return false;
-  }
-  return true;
+  return false;
 }
 
 int Storage_Catalog_Manager::get_quoted(const std::string& pool_uuid) {
