@@ -7,9 +7,19 @@
 // transaction reconnects first; inside one it fails, except the rollback
 // that ends it, which succeeds because the server already undid the work.
 // A statement is sent again at most once, and only when it cannot have
-// reached the server: it failed while being prepared, or sending it failed
-// (CR_SERVER_GONE_ERROR). A statement lost after it was sent may have run
-// and even committed, so it fails and its caller decides.
+// reached the server or surely did not run: it failed while being
+// prepared, sending it failed (CR_SERVER_GONE_ERROR), a cluster node
+// refused it for being outside the primary component (1047), or it lost a
+// conflict and was rolled back (1213). A statement lost after it was sent
+// may have run and even committed, so it fails and its caller decides.
+//
+// Several servers (Database::servers, the nodes of a Galera cluster): a
+// session opens on the first one that is ready, starting from its current
+// one, or from the next after it when the current one was lost or left the
+// primary component. Inside a transaction such failures fail the
+// statement and mark the transaction as one to run again whole
+// (Connection::transaction_may_rerun); a COMMIT lost after it was sent
+// does not, since it may have taken effect.
 #include "platform/sql/mariadb_connection.h"
 
 #include <errmsg.h>
@@ -48,6 +58,13 @@ bool session_closed(MYSQL* mysql) {
   p.fd = fd;
   p.events = POLLIN | POLLRDHUP;
   return ::poll(&p, 1, 0) > 0;
+}
+
+// Failures of a statement the server cannot have run, or rolled back
+// whole: sending it failed, the node refused it for being outside the
+// cluster's primary component, or it lost a conflict.
+bool surely_not_run(unsigned code) {
+  return code == CR_SERVER_GONE_ERROR || code == ER_UNKNOWN_COM_ERROR || code == ER_LOCK_DEADLOCK;
 }
 
 // Statements that end a transaction without keeping anything.
@@ -486,6 +503,8 @@ bool Mariadb_Connection::with_reconnect(bool commits, Attempt attempt) {
         note_may_rerun();
         return false;
       }
+      if (!may_retry)
+        return false;
       continue;
     }
     if (code == ER_UNKNOWN_COM_ERROR) {
@@ -497,6 +516,8 @@ bool Mariadb_Connection::with_reconnect(bool commits, Attempt attempt) {
         set_error(error() + " (the node left the cluster; the transaction was rolled back)");
         return false;
       }
+      if (!may_retry)
+        return false;
       continue;
     }
     if (!is_server_gone(code))
@@ -562,7 +583,7 @@ bool Mariadb_Connection::run_once(const std::string& text, const std::vector<Bin
   // failed.
   if (mysql_stmt_execute(stmt) != 0) {
     fail();
-    may_retry = code == CR_SERVER_GONE_ERROR;
+    may_retry = surely_not_run(code);
     return false;
   }
   may_retry = false;
@@ -598,8 +619,9 @@ bool Mariadb_Connection::execute_once(const std::string& text, unsigned& code, b
   if (mysql_real_query(mysql_, text.data(), text.size()) != 0) {
     code = mysql_errno(mysql_);
     set_error(mysql_error(mysql_));
-    // Only a text that could not be sent has surely not run.
-    may_retry = code == CR_SERVER_GONE_ERROR;
+    // Its first statement failed: nothing of the text ran if that one
+    // surely did not.
+    may_retry = surely_not_run(code);
     return false;
   }
   may_retry = false;
