@@ -144,7 +144,7 @@ bool Private_Server::stop() {
 
 database::Database Private_Server::database(const std::string& schema) const {
   database::Database db = server(schema);
-  db.name("scat_private").socket(dir_ + "/mysqld.sock");
+  db.name("scat_private").servers({}).socket(dir_ + "/mysqld.sock");
   return db;
 }
 
