@@ -1,5 +1,7 @@
 #include "platform/sql/connection.h"
 
+#include <cstdlib>
+
 #include "platform/runtime/log.h"
 #include "platform/sql/connection_pool.h"
 #include "platform/sql/mariadb_connection.h"
@@ -12,7 +14,43 @@ std::string Database::describe() const {
   if (type_ != MYSQL)
     return path_;
   std::string where = socket_.empty() ? host_ + ":" + std::to_string(port_) : socket_;
+  if (!servers_.empty()) {
+    where.clear();
+    for (const Server& s : servers_)
+      where += (where.empty() ? "" : ",") + s.host + ":" + std::to_string(s.port);
+  }
   return user_ + "@" + where + "/" + schema_;
+}
+
+bool Database::parse_servers(const std::string& text, std::vector<Server>& out) {
+  std::vector<Server> servers;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t comma = text.find(',', start);
+    std::string item =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    Server server;
+    std::size_t colon = item.rfind(':');
+    server.host = item.substr(0, colon);
+    if (colon != std::string::npos) {
+      std::string port = item.substr(colon + 1);
+      char* end = nullptr;
+      unsigned long n = std::strtoul(port.c_str(), &end, 10);
+      if (port.empty() || *end != '\0' || n == 0 || n > 65535)
+        return false;
+      server.port = static_cast<unsigned>(n);
+    }
+    if (server.host.empty() || server.host.find_first_of(" \t/") != std::string::npos)
+      return false;
+    servers.push_back(server);
+    if (comma == std::string::npos)
+      break;
+    start = comma + 1;
+  }
+  if (servers.empty())
+    return false;
+  out = servers;
+  return true;
 }
 
 void Connection::intrusive_add_ref(Connection* c) {
@@ -136,6 +174,8 @@ bool Connection::execute(const SQL& statement, long long* affected) {
 }
 
 bool Connection::begin() {
+  if (depth_ == 0)
+    may_rerun_ = false;
   std::string text =
       depth_ == 0 ? std::string(begin_text()) : "SAVEPOINT sp" + std::to_string(depth_);
   if (!execute(text))

@@ -51,6 +51,12 @@ class Database {
   }
   const Metadata* metadata() const { return metadata_; }
 
+  // One MariaDB server (or a Galera cluster node) to connect to.
+  struct Server {
+    std::string host;
+    unsigned port = 3306;
+  };
+
   // MariaDB: server address (a socket, when set, wins over host and port),
   // account and schema.
   Database& host(const std::string& v) {
@@ -83,6 +89,17 @@ class Database {
     return *this;
   }
   const std::string& schema() const { return schema_; }
+  // MariaDB: several servers holding the same data (the nodes of a Galera
+  // cluster); when set they replace host, port and socket. A connection
+  // uses the first one that is ready and moves on when it is lost.
+  Database& servers(const std::vector<Server>& v) {
+    servers_ = v;
+    return *this;
+  }
+  const std::vector<Server>& servers() const { return servers_; }
+  // Reads "host:port,host:port,..." (the port may be left out: 3306). False,
+  // with `out` left unchanged, for an empty list or a malformed entry.
+  static bool parse_servers(const std::string& text, std::vector<Server>& out);
 
   // SQLite: "FULL" (default) or "NORMAL" for PRAGMA synchronous.
   Database& synchronous(const std::string& v) {
@@ -105,6 +122,7 @@ class Database {
   std::string user_;
   std::string password_;
   std::string schema_;
+  std::vector<Server> servers_;
   std::string synchronous_ = "FULL";
 };
 
@@ -170,6 +188,12 @@ class Connection : public database::Connection {
   bool commit();
   bool rollback();
   int transaction_depth() const { return depth_; }
+  // Whether the outermost transaction, once failed, surely left nothing
+  // behind and may be run again whole: it lost a conflict with a
+  // transaction of another cluster node, or its node or session was lost
+  // before COMMIT was sent. Cleared when the next outermost transaction
+  // begins. Callers use run_in_transaction (transaction.h).
+  bool transaction_may_rerun() const { return may_rerun_; }
 
   // The engine's text for the last failure.
   const std::string& error() const { return error_; }
@@ -183,12 +207,14 @@ class Connection : public database::Connection {
   virtual const char* begin_text() const = 0;
 
   void set_error(const std::string& error) { error_ = error; }
+  void note_may_rerun() { may_rerun_ = true; }
   void log_failure(const std::string& what, const std::string& text);
 
  private:
   Database db_;
   std::string error_;
   int depth_ = 0;
+  bool may_rerun_ = false;
 };
 
 using Connection_Ptr = ACE_Intrusive_Auto_Ptr<Connection>;

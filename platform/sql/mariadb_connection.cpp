@@ -7,9 +7,19 @@
 // transaction reconnects first; inside one it fails, except the rollback
 // that ends it, which succeeds because the server already undid the work.
 // A statement is sent again at most once, and only when it cannot have
-// reached the server: it failed while being prepared, or sending it failed
-// (CR_SERVER_GONE_ERROR). A statement lost after it was sent may have run
-// and even committed, so it fails and its caller decides.
+// reached the server or surely did not run: it failed while being
+// prepared, sending it failed (CR_SERVER_GONE_ERROR), a cluster node
+// refused it for being outside the primary component (1047), or it lost a
+// conflict and was rolled back (1213). A statement lost after it was sent
+// may have run and even committed, so it fails and its caller decides.
+//
+// Several servers (Database::servers, the nodes of a Galera cluster): a
+// session opens on the first one that is ready, starting from its current
+// one, or from the next after it when the current one was lost or left the
+// primary component. Inside a transaction such failures fail the
+// statement and mark the transaction as one to run again whole
+// (Connection::transaction_may_rerun); a COMMIT lost after it was sent
+// does not, since it may have taken effect.
 #include "platform/sql/mariadb_connection.h"
 
 #include <errmsg.h>
@@ -48,6 +58,13 @@ bool session_closed(MYSQL* mysql) {
   p.fd = fd;
   p.events = POLLIN | POLLRDHUP;
   return ::poll(&p, 1, 0) > 0;
+}
+
+// Failures of a statement the server cannot have run, or rolled back
+// whole: sending it failed, the node refused it for being outside the
+// cluster's primary component, or it lost a conflict.
+bool surely_not_run(unsigned code) {
+  return code == CR_SERVER_GONE_ERROR || code == ER_UNKNOWN_COM_ERROR || code == ER_LOCK_DEADLOCK;
 }
 
 // Statements that end a transaction without keeping anything.
@@ -337,15 +354,51 @@ Connection_Ptr Mariadb_Connection::open(const Database& db) {
   return ptr;
 }
 
-bool Mariadb_Connection::connect() {
-  if (mysql_ != nullptr) {
-    mysql_close(mysql_);
-    mysql_ = nullptr;
+namespace {
+
+// The first row's second column of `text` (SHOW VARIABLES or SHOW STATUS
+// form); false when there is no such row or the query fails.
+bool show_value(MYSQL* m, const char* text, std::string& value) {
+  if (mysql_query(m, text) != 0)
+    return false;
+  MYSQL_RES* rows = mysql_store_result(m);
+  if (rows == nullptr)
+    return false;
+  MYSQL_ROW row = mysql_fetch_row(rows);
+  bool found = row != nullptr && mysql_num_fields(rows) >= 2 && row[1] != nullptr;
+  if (found)
+    value = row[1];
+  mysql_free_result(rows);
+  return found;
+}
+
+// A plain server is always ready. A Galera node is ready only while it is
+// in the primary component and synced; its sessions then wait for the
+// writes the cluster has committed before they read, so a caller reads its
+// own writes even after its session moved to another node.
+bool prepare_session(MYSQL* m, std::string& why) {
+  std::string value;
+  if (!show_value(m, "SHOW VARIABLES LIKE 'wsrep_on'", value) || value != "ON")
+    return true;
+  if (!show_value(m, "SHOW STATUS LIKE 'wsrep_ready'", value) || value != "ON") {
+    why = "the cluster node is not ready";
+    return false;
   }
+  if (show_value(m, "SHOW VARIABLES LIKE 'wsrep_sync_wait'", value) &&
+      mysql_query(m, "SET SESSION wsrep_sync_wait=1") != 0) {
+    why = mysql_error(m);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+MYSQL* Mariadb_Connection::connect_to(const char* host, unsigned port, const char* socket) {
   MYSQL* m = mysql_init(nullptr);
   if (m == nullptr) {
     set_error("out of memory");
-    return false;
+    return nullptr;
   }
   unsigned connect_timeout = kConnectTimeout, read_timeout = kReadTimeout,
            write_timeout = kWriteTimeout;
@@ -357,17 +410,51 @@ bool Mariadb_Connection::connect() {
   mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   mysql_optionsv(m, MYSQL_INIT_COMMAND, kSessionSetup);
   const Database& d = *db();
-  // A socket, when given, wins: "localhost" makes the library use it.
-  const char* host = d.socket().empty() ? d.host().c_str() : "localhost";
-  const char* socket = d.socket().empty() ? nullptr : d.socket().c_str();
   const char* schema = d.schema().empty() ? nullptr : d.schema().c_str();
-  if (mysql_real_connect(m, host, d.user().c_str(), d.password().c_str(), schema, d.port(), socket,
+  std::string why;
+  if (mysql_real_connect(m, host, d.user().c_str(), d.password().c_str(), schema, port, socket,
                          CLIENT_MULTI_STATEMENTS | CLIENT_FOUND_ROWS) == nullptr) {
-    set_error(mysql_error(m));
-    mysql_close(m);
-    return false;
+    why = mysql_error(m);
+  } else if (prepare_session(m, why)) {
+    return m;
   }
-  mysql_ = m;
+  set_error(why);
+  mysql_close(m);
+  return nullptr;
+}
+
+bool Mariadb_Connection::connect() {
+  if (mysql_ != nullptr) {
+    mysql_close(mysql_);
+    mysql_ = nullptr;
+  }
+  const Database& d = *db();
+  const std::vector<Database::Server>& servers = d.servers();
+  if (servers.empty()) {
+    // A socket, when given, wins: "localhost" makes the library use it.
+    const char* host = d.socket().empty() ? d.host().c_str() : "localhost";
+    const char* socket = d.socket().empty() ? nullptr : d.socket().c_str();
+    mysql_ = connect_to(host, d.port(), socket);
+  } else {
+    // A lost session leaves its server to the last; the others are tried
+    // in their configured order after it.
+    std::string failures;
+    std::size_t first = broken_ ? server_ + 1 : server_;
+    for (std::size_t i = 0; i < servers.size() && mysql_ == nullptr; ++i) {
+      std::size_t at = (first + i) % servers.size();
+      const Database::Server& s = servers[at];
+      mysql_ = connect_to(s.host.c_str(), s.port, nullptr);
+      if (mysql_ != nullptr)
+        server_ = at;
+      else
+        failures +=
+            (failures.empty() ? "" : "; ") + s.host + ":" + std::to_string(s.port) + ": " + error();
+    }
+    if (mysql_ == nullptr)
+      set_error(failures);
+  }
+  if (mysql_ == nullptr)
+    return false;
   broken_ = false;
   return true;
 }
@@ -387,12 +474,20 @@ bool Mariadb_Connection::usable() {
   if (!connect())
     return false;
   LOG_INFO("Database '%s' (%s): reconnected to the server.", db()->name().c_str(),
-           db()->describe().c_str());
+           server_address().c_str());
   return true;
 }
 
+std::string Mariadb_Connection::server_address() const {
+  const Database& d = *db();
+  if (d.servers().empty())
+    return d.describe();
+  const Database::Server& s = d.servers()[server_ % d.servers().size()];
+  return d.user() + "@" + s.host + ":" + std::to_string(s.port) + "/" + d.schema();
+}
+
 template <class Attempt>
-bool Mariadb_Connection::with_reconnect(Attempt attempt) {
+bool Mariadb_Connection::with_reconnect(bool commits, Attempt attempt) {
   for (int round = 0; round < 2; ++round) {
     if (!usable())
       return false;
@@ -400,11 +495,41 @@ bool Mariadb_Connection::with_reconnect(Attempt attempt) {
     bool may_retry = true;
     if (attempt(code, may_retry))
       return true;
+    const bool in_transaction = transaction_depth() > 0;
+    if (code == ER_LOCK_DEADLOCK) {
+      // The server rolled the whole transaction (or the lone statement)
+      // back: nothing of it stays.
+      if (in_transaction) {
+        note_may_rerun();
+        return false;
+      }
+      if (!may_retry)
+        return false;
+      continue;
+    }
+    if (code == ER_UNKNOWN_COM_ERROR) {
+      // The node left the cluster's primary component and refused the
+      // statement before running it; another node takes the session.
+      broken_ = true;
+      if (in_transaction) {
+        note_may_rerun();
+        set_error(error() + " (the node left the cluster; the transaction was rolled back)");
+        return false;
+      }
+      if (!may_retry)
+        return false;
+      continue;
+    }
     if (!is_server_gone(code))
       return false;
     broken_ = true;
-    if (transaction_depth() > 0) {
-      set_error(error() + " (the transaction was rolled back by the server)");
+    if (in_transaction) {
+      // Until COMMIT is sent, the server keeps nothing of a lost session.
+      if (!commits || may_retry)
+        note_may_rerun();
+      set_error(error() + (commits && !may_retry
+                               ? " (the commit may have taken effect)"
+                               : " (the transaction was rolled back by the server)"));
       return false;
     }
     if (!may_retry) {
@@ -424,7 +549,7 @@ void Mariadb_Connection::note_write(long long affected, long long insert_id) {
 
 bool Mariadb_Connection::run(const std::string& text, const std::vector<Binding_Value>& values,
                              Result& result) {
-  return with_reconnect([&](unsigned& code, bool& may_retry) {
+  return with_reconnect(false, [&](unsigned& code, bool& may_retry) {
     result = Result();
     return run_once(text, values, result, code, may_retry);
   });
@@ -458,7 +583,7 @@ bool Mariadb_Connection::run_once(const std::string& text, const std::vector<Bin
   // failed.
   if (mysql_stmt_execute(stmt) != 0) {
     fail();
-    may_retry = code == CR_SERVER_GONE_ERROR;
+    may_retry = surely_not_run(code);
     return false;
   }
   may_retry = false;
@@ -480,8 +605,10 @@ bool Mariadb_Connection::execute(const std::string& text) {
   // The server dropped the transaction with the session: nothing to undo.
   if (undo && broken_)
     return true;
-  bool ok = with_reconnect(
-      [&](unsigned& code, bool& may_retry) { return execute_once(text, code, may_retry); });
+  bool commits = transaction_depth() == 1 && text.compare(0, 6, "COMMIT") == 0;
+  bool ok = with_reconnect(commits, [&](unsigned& code, bool& may_retry) {
+    return execute_once(text, code, may_retry);
+  });
   if (ok || (undo && broken_))
     return true;
   log_failure("execution failed", text);
@@ -492,8 +619,9 @@ bool Mariadb_Connection::execute_once(const std::string& text, unsigned& code, b
   if (mysql_real_query(mysql_, text.data(), text.size()) != 0) {
     code = mysql_errno(mysql_);
     set_error(mysql_error(mysql_));
-    // Only a text that could not be sent has surely not run.
-    may_retry = code == CR_SERVER_GONE_ERROR;
+    // Its first statement failed: nothing of the text ran if that one
+    // surely did not.
+    may_retry = surely_not_run(code);
     return false;
   }
   may_retry = false;

@@ -6,7 +6,10 @@
 //
 // Losing the server: outside a transaction, a statement that finds the
 // session gone before it reaches the server reconnects once and is sent
-// again; one lost after it was sent fails (it may have run). Inside a
+// again; one lost after it was sent fails (it may have run). With several
+// servers (a Galera cluster) the new session goes to the next one that is
+// ready; a statement a node refused because it left the cluster, or lost
+// to a conflict, is sent again once. Inside a
 // transaction it fails, and so does every later statement of that
 // transaction until it is rolled back (the server has already dropped it,
 // so the rollback itself succeeds); the next statement after that
@@ -66,20 +69,26 @@ class Mariadb_Connection : public Connection {
   explicit Mariadb_Connection(const Database& db) : Connection(db) {}
   ~Mariadb_Connection() override;
 
+  // Connects to the configured server, or to the first of several that
+  // is ready (see Database::servers).
   bool connect();
+  st_mysql* connect_to(const char* host, unsigned port, const char* socket);
   bool usable();
+  // The server of the current session, for messages.
+  std::string server_address() const;
   // Runs `attempt` (which reports the server's error code and whether the
   // statement cannot have reached the server), reconnecting and sending it
-  // again once when so.
+  // again once when so. `commits`: the statement is the outermost COMMIT.
   template <class Attempt>
-  bool with_reconnect(Attempt attempt);
+  bool with_reconnect(bool commits, Attempt attempt);
   bool run_once(const std::string& text, const std::vector<Binding_Value>& values, Result& result,
                 unsigned& code, bool& may_retry);
   bool execute_once(const std::string& text, unsigned& code, bool& may_retry);
   void note_write(long long affected, long long insert_id);
 
   st_mysql* mysql_ = nullptr;
-  bool broken_ = false;  // the server went away; the session is lost
+  bool broken_ = false;     // the server went away; the session is lost
+  std::size_t server_ = 0;  // of db()->servers(): the current session's
   long long last_insert_id_ = 0;
   long long changes_ = 0;
 };

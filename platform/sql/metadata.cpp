@@ -122,6 +122,11 @@ Database Manager::database(const std::string& name) const {
           .user(env_or("STORAGED_DB_USER", ""))
           .password(env_or("STORAGED_DB_PASSWORD", ""))
           .schema(env_or("STORAGED_DB_NAME", "storaged"));
+      std::string hosts = env_or("STORAGED_DB_HOSTS", "");
+      std::vector<Database::Server> servers;
+      if (!hosts.empty() && !Database::parse_servers(hosts, servers))
+        LOG_ERROR("Invalid STORAGED_DB_HOSTS '%s': using STORAGED_DB_HOST.", hosts.c_str());
+      db.servers(servers);
     } else {
       db.type(Database::SQLITE)
           .path(env_or("STORAGED_DB_DIR", "/var/lib/storaged") + "/" + name + ".db");

@@ -62,7 +62,9 @@ class Manager {
   // The configured database, else the default: the environment variable
   // STORAGED_DB_ENGINE "mariadb" selects the server named by
   // STORAGED_DB_HOST (127.0.0.1), STORAGED_DB_PORT (3306), STORAGED_DB_SOCKET,
-  // STORAGED_DB_USER, STORAGED_DB_PASSWORD and STORAGED_DB_NAME (storaged);
+  // STORAGED_DB_USER, STORAGED_DB_PASSWORD and STORAGED_DB_NAME (storaged),
+  // or the servers STORAGED_DB_HOSTS lists ("host:port,host:port,...": the
+  // nodes of a Galera cluster), which win over host, port and socket;
   // otherwise it is the SQLite file "<name>.db" in STORAGED_DB_DIR
   // (default "/var/lib/storaged"). The metadata registered under the name is
   // attached.

@@ -4,6 +4,8 @@
 #ifndef PLATFORM_SQL_TRANSACTION_H_
 #define PLATFORM_SQL_TRANSACTION_H_
 
+#include <functional>
+
 #include "platform/sql/connection.h"
 
 namespace database {
@@ -26,6 +28,24 @@ class Transaction {
   sql::Connection_Ptr conn_;
   bool active_ = false;
 };
+
+// The step of run_in_transaction that failed last.
+enum class Transaction_Step { NONE, BEGIN, BODY, COMMIT };
+
+// Runs `body` (false: roll back) in a transaction on `conn` and commits it.
+// On a cluster a transaction may fail through no fault of its own (a
+// conflict with another node's, its node lost or leaving the cluster)
+// while leaving nothing behind: it then rolls back and runs again whole,
+// `body` included, after a short random pause, up to kTransactionAttempts
+// times; so `body` must start from nothing and only change the database
+// and its own locals. Inside another transaction it runs once, as a
+// savepoint; the outermost one runs again. A commit whose answer was lost
+// is not run again: it may have taken effect. False on failure, with
+// `failed` (when given) naming the step.
+bool run_in_transaction(const sql::Connection_Ptr& conn, const std::function<bool()>& body,
+                        Transaction_Step* failed = nullptr);
+
+const int kTransactionAttempts = 5;
 
 }  // namespace database
 

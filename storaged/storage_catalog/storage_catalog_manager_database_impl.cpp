@@ -52,6 +52,18 @@ bool list_columns(const Connection_Ptr& conn, const std::string& table_sql,
   return true;
 }
 
+// Runs `alter`, which adds `column` to `table`. Hosts sharing one
+// catalog (on a cluster, through different nodes) may upgrade it at the
+// same moment: an ALTER that fails because another host's added the column
+// first has still done its part.
+bool add_column(const Connection_Ptr& conn, const std::string& table_sql,
+                const std::string& alter, const std::string& column) {
+  if (conn->execute(alter))
+    return true;
+  std::set<std::string> now;
+  return is_mysql(conn) && list_columns(conn, table_sql, now) && now.count(column) != 0;
+}
+
 // Adds those of `columns` that the table `table_sql` names lacks, in one
 // transaction, with the ALTER statement `format` (quoted table, column,
 // type). A failed ALTER logs `failure` when given.
@@ -59,21 +71,21 @@ bool add_missing_columns(const Connection_Ptr& conn, const std::string& table_sq
                          const std::set<std::string>& present,
                          const std::vector<std::string>& columns, const char* format,
                          const std::string& type, const char* failure) {
-  database::Transaction transaction(conn);
-  if (!begin_transaction(transaction, __LINE__))
-    return false;
-  for (const std::string& column : columns) {
-    if (present.count(column) != 0)
-      continue;
-    char alter[256];
-    std::snprintf(alter, sizeof alter, format, table_sql.c_str(), column.c_str(), type.c_str());
-    if (!conn->execute(std::string(alter))) {
-      if (failure != nullptr)
-        LOG_ERROR("%s", failure);
-      return false;
+  return transact(conn, kImplSource, __LINE__, [&] {
+    for (const std::string& column : columns) {
+      if (present.count(column) != 0)
+        continue;
+      char alter[256];
+      std::snprintf(alter, sizeof alter, format, table_sql.c_str(), column.c_str(),
+                    type.c_str());
+      if (!add_column(conn, table_sql, alter, column)) {
+        if (failure != nullptr)
+          LOG_ERROR("%s", failure);
+        return false;
+      }
     }
-  }
-  return commit_transaction(transaction, __LINE__);
+    return true;
+  });
 }
 
 // Adds the `columns` a shared table lacks unless its definition already
@@ -136,16 +148,27 @@ Connection_Ptr Storage_Catalog_Manager_Database_Impl::get_connection() {
   return pool_->acquire();
 }
 
+namespace {
+
+// A Galera cluster refuses tables without a primary key, temporary ones
+// too; an invisible row number gives them one without showing up in
+// "SELECT *" or taking a value in an INSERT without column names.
+std::string temporary_row_key(const Connection_Ptr& conn) {
+  return is_mysql(conn) ? "row_id bigint not null auto_increment primary key invisible, " : "";
+}
+
+}  // namespace
+
 bool Storage_Catalog_Manager_Database_Impl::create_exclude_incarnation(const Connection_Ptr& conn) {
-  return conn->execute(std::string(
-      "CREATE TEMPORARY TABLE IF NOT EXISTS `exclude_incarnation`(incarnation binary(16) not "
-      "null);"));
+  return conn->execute("CREATE TEMPORARY TABLE IF NOT EXISTS `exclude_incarnation`(" +
+                       temporary_row_key(conn) + "incarnation binary(16) not null);");
 }
 
 bool Storage_Catalog_Manager_Database_Impl::create_incarnation_info(const Connection_Ptr& conn) {
-  return conn->execute(std::string(
-      "CREATE TEMPORARY TABLE IF NOT EXISTS `incarnation_info`(uuid binary(16) not null, "
-      "incarnation binary(16), state integer, backup_time datetime, is_restorable boolean);"));
+  return conn->execute("CREATE TEMPORARY TABLE IF NOT EXISTS `incarnation_info`(" +
+                       temporary_row_key(conn) +
+                       "uuid binary(16) not null, incarnation binary(16), state integer, "
+                       "backup_time datetime, is_restorable boolean);");
 }
 
 bool Storage_Catalog_Manager_Database_Impl::is_known_table(const std::string& name) const {
@@ -261,12 +284,15 @@ bool Storage_Catalog_Manager_Database_Impl::upgrade_catalog_table(const Connecti
                              "Failed to add minor_resource_id column"))
       return false;
     if (columns.count("uid") == 0 &&
-        !conn->execute("alter table " + table.sql() + " add column uid binary(16);")) {
+        !add_column(conn, table.sql(), "alter table " + table.sql() + " add column uid binary(16);",
+                    "uid")) {
       LOG_ERROR("Failed to add uid column");
       return false;
     }
     if (columns.count("host_uuid") == 0 &&
-        !conn->execute("alter table " + table.sql() + " add column host_uuid binary(16);")) {
+        !add_column(conn, table.sql(),
+                    "alter table " + table.sql() + " add column host_uuid binary(16);",
+                    "host_uuid")) {
       LOG_ERROR("Failed to add host_uuid column");
       return false;
     }

@@ -451,25 +451,22 @@ void shape_catalog_row(const Connection_Ptr& conn, const std::string& pool, Obje
   row["state"] = std::move(names);
 }
 
-namespace {
-
-bool transaction_step(bool done, const char* step, int line) {
-  if (!done)
-    LOG_ERROR(
-        "Failed to %s transaction at "
-        "storaged/storage_catalog/storage_catalog_manager_database_impl:%d",
-        step, line);
-  return done;
+bool run_rerunnable(const Connection_Ptr& conn, const std::function<bool()>& body) {
+  if (!is_mysql(conn))
+    return body();
+  return database::run_in_transaction(conn, body);
 }
 
-}  // namespace
-
-bool begin_transaction(database::Transaction& transaction, int line) {
-  return transaction_step(transaction.begin(false), "begin", line);
-}
-
-bool commit_transaction(database::Transaction& transaction, int line) {
-  return transaction_step(transaction.commit(), "commit", line);
+bool transact(const Connection_Ptr& conn, const char* source, int line,
+              const std::function<bool()>& body) {
+  database::Transaction_Step failed = database::Transaction_Step::NONE;
+  if (database::run_in_transaction(conn, body, &failed))
+    return true;
+  if (failed == database::Transaction_Step::BEGIN)
+    LOG_ERROR("Failed to begin transaction at %s:%d", source, line);
+  else if (failed == database::Transaction_Step::COMMIT)
+    LOG_ERROR("Failed to commit transaction at %s:%d", source, line);
+  return false;
 }
 
 bool publish_sync_notice(const Object& params) {

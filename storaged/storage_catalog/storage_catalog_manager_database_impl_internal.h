@@ -5,6 +5,7 @@
 #ifndef STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_INTERNAL_H_
 #define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_DATABASE_IMPL_INTERNAL_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -127,9 +128,18 @@ bool is_restorable(const Connection_Ptr& conn, const std::string& pool,
 // row without "uuid" or with a replicated state and no "extended_attrs".
 void shape_catalog_row(const Connection_Ptr& conn, const std::string& pool, Object& row);
 
-// Begin and commit with the back-end's fixed messages naming `line`.
-bool begin_transaction(database::Transaction& transaction, int line);
-bool commit_transaction(database::Transaction& transaction, int line);
+// Runs `body` in a transaction (database::run_in_transaction: run again
+// whole when a cluster conflict or a lost node undid it); a failed begin or
+// commit logs the fixed message "Failed to begin/commit transaction at
+// <source>:<line>". `body` logs its own failures.
+bool transact(const Connection_Ptr& conn, const char* source, int line,
+              const std::function<bool()>& body);
+// Runs `body`, a read that works in the session's temporary tables, so
+// that on a server it runs again whole when its session was lost (and its
+// temporary tables with it) or a cluster conflict undid it. On SQLite it
+// runs once, outside any transaction.
+bool run_rerunnable(const Connection_Ptr& conn, const std::function<bool()>& body);
+const char kImplSource[] = "storaged/storage_catalog/storage_catalog_manager_database_impl";
 
 // Puts {"operation": "SyncBackupSet", "params": params} on the queue
 // "storage_catalog_sync". False, logging "Failed to enqueue

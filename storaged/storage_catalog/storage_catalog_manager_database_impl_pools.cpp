@@ -70,26 +70,25 @@ bool store_quoted(const Connection_Ptr& conn, const std::string& pool, int quote
 
 // The pool row and its devices, together or not at all.
 bool remove_pool_records(const Connection_Ptr& conn, const std::string& pool) {
-  database::Transaction transaction(conn);
-  if (!begin_transaction(transaction, __LINE__))
-    return false;
   Delete_SQL record;
   record.table(kPoolTable);
   record.where().and_filter()->add_sql("uuid=:uuid");
   record.bind_uuid("uuid", pool);
-  if (!conn->execute(record)) {
-    LOG_ERROR("Failed to execute delete %s SQL.", kPoolTable);
-    return false;
-  }
   Delete_SQL devices;
   devices.table(kDeviceTable);
   devices.where().and_filter()->add_sql("pool_uuid=:pool_uuid");
   devices.bind_uuid("pool_uuid", pool);
-  if (!conn->execute(devices)) {
-    LOG_ERROR("Failed to execute delete %s SQL.", kDeviceTable);
-    return false;
-  }
-  return commit_transaction(transaction, __LINE__);
+  return transact(conn, kImplSource, __LINE__, [&] {
+    if (!conn->execute(record)) {
+      LOG_ERROR("Failed to execute delete %s SQL.", kPoolTable);
+      return false;
+    }
+    if (!conn->execute(devices)) {
+      LOG_ERROR("Failed to execute delete %s SQL.", kDeviceTable);
+      return false;
+    }
+    return true;
+  });
 }
 
 }  // namespace

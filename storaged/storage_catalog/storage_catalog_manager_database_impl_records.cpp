@@ -429,18 +429,17 @@ bool Storage_Catalog_Manager_Database_Impl::remove_replicate(const std::string& 
         "target_pool_uuid=:target_uuid AND state!='succeeded'");
     jobs.bind_uuid("source_uuid", object_get_str_or_throw(relation, "source_uuid"));
     jobs.bind_uuid("target_uuid", object_get_str_or_throw(relation, "target_uuid"));
-    database::Transaction transaction(conn);
-    if (!begin_transaction(transaction, __LINE__))
-      return false;
-    if (!conn->execute(remove)) {
-      LOG_ERROR("Failed to remove replicate '%s'", uuid.c_str());
-      return false;
-    }
-    if (!conn->execute(jobs)) {
-      LOG_ERROR("Failed to remove replicate job before removing '%s'.", uuid.c_str());
-      return false;
-    }
-    return commit_transaction(transaction, __LINE__);
+    return transact(conn, kImplSource, __LINE__, [&] {
+      if (!conn->execute(remove)) {
+        LOG_ERROR("Failed to remove replicate '%s'", uuid.c_str());
+        return false;
+      }
+      if (!conn->execute(jobs)) {
+        LOG_ERROR("Failed to remove replicate job before removing '%s'.", uuid.c_str());
+        return false;
+      }
+      return true;
+    });
   } catch (const std::exception& e) {
     LOG_ERROR("Failed to delete replicate, replicate info exception: %s", e.what());
     return false;

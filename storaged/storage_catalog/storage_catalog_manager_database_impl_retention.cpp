@@ -346,19 +346,18 @@ bool Storage_Catalog_Manager_Database_Impl::update_incarnation(const std::string
           !bind_uuid_or_log(*statement, "incarnation", incarnation))
         return false;
     }
-    database::Transaction transaction(conn);
-    if (!begin_transaction(transaction, __LINE__))
-      return false;
-    // When the old chain's first set is gone there is no type to take: the
-    // set keeps its own rather than losing it, and the later members still
-    // move to the new chain.
-    bool start_held = false;
-    if (!holds_set(conn, pool, incarnation, start_held) ||
-        (start_held && !conn->execute(take_type)) || !conn->execute(move_members)) {
-      LOG_ERROR("Failed to update incarnation of '%s' in pool '%s'.", uuid.c_str(), pool.c_str());
-      return false;
-    }
-    return commit_transaction(transaction, __LINE__);
+    return transact(conn, kImplSource, __LINE__, [&] {
+      // When the old chain's first set is gone there is no type to take:
+      // the set keeps its own rather than losing it, and the later members
+      // still move to the new chain.
+      bool start_held = false;
+      if (!holds_set(conn, pool, incarnation, start_held) ||
+          (start_held && !conn->execute(take_type)) || !conn->execute(move_members)) {
+        LOG_ERROR("Failed to update incarnation of '%s' in pool '%s'.", uuid.c_str(), pool.c_str());
+        return false;
+      }
+      return true;
+    });
   } catch (const std::exception& e) {
     LOG_ERROR("Failed to update incarnation: %s", e.what());
     return false;
@@ -380,22 +379,26 @@ bool Storage_Catalog_Manager_Database_Impl::get_incarnation_info(const std::stri
     Connection_Ptr conn = get_connection();
     if (!conn)
       return false;
-    if (!create_exclude_incarnation(conn) || !create_incarnation_info(conn))
-      return false;
-    Temporary_Rows scratch(conn, {"exclude_incarnation", "incarnation_info"});
-    if (!scratch.clear() || !fill_incarnation_info(conn, pool, requested))
-      return false;
-    Value rows;
-    SQL report("select * from incarnation_info;");
-    Legacy_Cursor cursor(conn, report, Legacy_Cursor::ROWS_RAW, 0);
-    if (!cursor.fetch(rows) || !rows.is_array())
-      return false;
     Array reports;
-    for (const Value& row : rows) {
-      if (row.is_object())
-        reports.push_back(incarnation_report(conn, pool, row.get_ref<const Object&>()));
-    }
-    if (!scratch.finish(true))
+    bool done = run_rerunnable(conn, [&] {
+      reports.clear();
+      if (!create_exclude_incarnation(conn) || !create_incarnation_info(conn))
+        return false;
+      Temporary_Rows scratch(conn, {"exclude_incarnation", "incarnation_info"});
+      if (!scratch.clear() || !fill_incarnation_info(conn, pool, requested))
+        return false;
+      Value rows;
+      SQL report("select * from incarnation_info;");
+      Legacy_Cursor cursor(conn, report, Legacy_Cursor::ROWS_RAW, 0);
+      if (!cursor.fetch(rows) || !rows.is_array())
+        return false;
+      for (const Value& row : rows) {
+        if (row.is_object())
+          reports.push_back(incarnation_report(conn, pool, row.get_ref<const Object&>()));
+      }
+      return scratch.finish(true);
+    });
+    if (!done)
       return false;
     out.insert(out.end(), reports.begin(), reports.end());
     return true;
@@ -454,14 +457,24 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_expired_set(const std::string&
       return false;
     }
     Connection_Ptr conn = get_connection();
-    if (!conn || !create_exclude_incarnation(conn))
+    if (!conn)
       return false;
-    Temporary_Rows scratch(conn, {"exclude_incarnation"});
-    std::string incarnation;
-    if (!scratch.clear() || !protect_kept_chains(conn, pool, keep_count) ||
-        !find_expired_chain(conn, pool, retention_days, incarnation) || !scratch.finish(true))
+    Array chain;
+    bool done = run_rerunnable(conn, [&] {
+      chain.clear();
+      if (!create_exclude_incarnation(conn))
+        return false;
+      Temporary_Rows scratch(conn, {"exclude_incarnation"});
+      std::string incarnation;
+      if (!scratch.clear() || !protect_kept_chains(conn, pool, keep_count) ||
+          !find_expired_chain(conn, pool, retention_days, incarnation) || !scratch.finish(true))
+        return false;
+      return incarnation.empty() || read_chain(conn, pool, incarnation, "", chain);
+    });
+    if (!done)
       return false;
-    return incarnation.empty() || read_chain(conn, pool, incarnation, "", out);
+    out.insert(out.end(), chain.begin(), chain.end());
+    return true;
   });
 }
 

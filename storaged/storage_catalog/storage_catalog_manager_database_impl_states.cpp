@@ -72,25 +72,34 @@ bool Storage_Catalog_Manager_Database_Impl::change_state(const std::string& pool
   Connection_Ptr conn = get_connection();
   if (!conn)
     return false;
-  database::Transaction transaction(conn);
-  if (!begin_transaction(transaction, __LINE__))
-    return false;
-  Catalog_State current;
-  if (!read_state(conn, pool, uuid, current, true)) {
+  Catalog_State current = CST_UNKNOWN;
+  unsigned next = 0;
+  bool invalid = false;
+  bool changed = transact(conn, kImplSource, __LINE__, [&] {
+    // A run again starts over from the state read now.
+    invalid = false;
+    if (!read_state(conn, pool, uuid, current, true)) {
+      invalid = true;
+      return false;
+    }
+    next = current;
+    // Only a usable set can expire.
+    if (set && (state & CST_EXPIRED) && !(current & CST_ONLINE))
+      return true;
+    next = set ? (current | state) : (current & ~state);
+    if (next == current)
+      return true;
+    Update_SQL update;
+    update.table(Catalog_Table(pool).name()).set("state", static_cast<long long>(next));
+    update.where().and_filter()->add_sql("uuid=:uuid");
+    update.bind_uuid("uuid", uuid);
+    return conn->execute(update);
+  });
+  if (invalid) {
     LOG_ERROR("Invalid state on set_state, pool_uuid=%s, uuid=%s", pool.c_str(), uuid.c_str());
     return false;
   }
-  // Only a usable set can expire.
-  if (set && (state & CST_EXPIRED) && !(current & CST_ONLINE))
-    return true;
-  unsigned next = set ? (current | state) : (current & ~state);
-  if (next == current)
-    return true;
-  Update_SQL update;
-  update.table(Catalog_Table(pool).name()).set("state", static_cast<long long>(next));
-  update.where().and_filter()->add_sql("uuid=:uuid");
-  update.bind_uuid("uuid", uuid);
-  if (!conn->execute(update) || !commit_transaction(transaction, __LINE__)) {
+  if (!changed) {
     if (set)
       LOG_ERROR("Failed to set state for %s with uuid %s.", pool.c_str(), uuid.c_str());
     else

@@ -25,17 +25,26 @@ std::string env_or(const char* name, const char* fallback) {
 }  // namespace
 
 bool configured() {
-  return std::getenv("SCAT_TEST_MARIADB_SOCKET") != nullptr;
+  return std::getenv("SCAT_TEST_MARIADB_SOCKET") != nullptr || on_cluster();
+}
+
+bool on_cluster() {
+  return std::getenv("SCAT_TEST_MARIADB_HOSTS") != nullptr;
 }
 
 database::Database server(const std::string& schema) {
   database::Database db;
   db.name("scat_test")
       .type(database::Database::MYSQL)
-      .socket(env_or("SCAT_TEST_MARIADB_SOCKET", ""))
       .user(env_or("SCAT_TEST_MARIADB_USER", "root"))
       .password(env_or("SCAT_TEST_MARIADB_PASSWORD", ""))
       .schema(schema);
+  std::vector<database::Database::Server> servers;
+  if (on_cluster() &&
+      database::Database::parse_servers(env_or("SCAT_TEST_MARIADB_HOSTS", ""), servers))
+    db.servers(servers);
+  else
+    db.socket(env_or("SCAT_TEST_MARIADB_SOCKET", ""));
   return db;
 }
 
@@ -64,6 +73,40 @@ void drop_schema(const std::string& schema) {
   database::Manager::instance()->unconfigure(kSharedName);
   admin("DROP DATABASE IF EXISTS `" + schema + "`;");
 }
+
+namespace cluster {
+
+namespace {
+
+bool run(const std::string& command, int n) {
+  std::string line = std::string("sh '") + SCAT_GALERA_CLUSTER_SCRIPT + "' " + command + " " +
+                     std::to_string(n) + " '" + env_or("SCAT_TEST_GALERA_DIR", "") + "'";
+  return std::system(line.c_str()) == 0;
+}
+
+}  // namespace
+
+bool available() {
+  return std::getenv("SCAT_TEST_GALERA_DIR") != nullptr && on_cluster();
+}
+
+bool kill_node(int n) {
+  return run("kill", n);
+}
+
+bool restart_node(int n) {
+  return run("restart", n);
+}
+
+database::Database node(int n, const std::string& schema) {
+  database::Database db = server(schema);
+  std::vector<database::Database::Server> one;
+  if (n >= 1 && static_cast<std::size_t>(n) <= db.servers().size())
+    one.push_back(db.servers()[n - 1]);
+  return db.servers(one).name("scat_node_" + std::to_string(n));
+}
+
+}  // namespace cluster
 
 Private_Server::Private_Server() {
   std::error_code ignored;
@@ -101,7 +144,7 @@ bool Private_Server::stop() {
 
 database::Database Private_Server::database(const std::string& schema) const {
   database::Database db = server(schema);
-  db.name("scat_private").socket(dir_ + "/mysqld.sock");
+  db.name("scat_private").servers({}).socket(dir_ + "/mysqld.sock");
   return db;
 }
 

@@ -1,6 +1,8 @@
 // The MariaDB server the tests may use. scripts/test starts a private
-// server and names its socket in SCAT_TEST_MARIADB_SOCKET; without it the
-// MariaDB half of the engine tests is skipped.
+// server and names its socket in SCAT_TEST_MARIADB_SOCKET, then runs the
+// MariaDB tests again on a Galera cluster whose nodes it lists in
+// SCAT_TEST_MARIADB_HOSTS ("127.0.0.1:port,..."; it wins over the socket);
+// without either the MariaDB half of the engine tests is skipped.
 #ifndef TESTS_SUPPORT_TEST_MARIADB_H_
 #define TESTS_SUPPORT_TEST_MARIADB_H_
 
@@ -10,11 +12,13 @@
 
 namespace test_mariadb {
 
-// Whether a server is configured for the tests.
+// Whether a server (or cluster) is configured for the tests.
 bool configured();
+// Whether it is a cluster: SCAT_TEST_MARIADB_HOSTS is set.
+bool on_cluster();
 
 // The configured server's database `schema` (none when empty), reached
-// through its socket as root.
+// through its socket (or the cluster's nodes) as root.
 database::Database server(const std::string& schema);
 
 // Creates an empty database of its own for one test and points the named
@@ -27,6 +31,19 @@ void drop_schema(const std::string& schema);
 // Runs `text` on a connection of its own to the server, outside any
 // database. False (logged) on failure.
 bool admin(const std::string& text);
+
+// The cluster scripts/test started for the failover tests, whose folder
+// it names in SCAT_TEST_GALERA_DIR (tests/support/galera_cluster.sh).
+// Only those tests may stop its nodes, and they run alone.
+namespace cluster {
+bool available();
+// kill -9 of node `n` (1 to 3); false when the script fails.
+bool kill_node(int n);
+// Starts node `n` again and returns once it has caught up.
+bool restart_node(int n);
+// Node `n` alone, for checking what it holds.
+database::Database node(int n, const std::string& schema);
+}  // namespace cluster
 
 // A server of the test's own, for tests that stop and restart it while
 // the shared one serves other test processes. Data in a fresh folder

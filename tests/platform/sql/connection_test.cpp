@@ -87,13 +87,15 @@ TEST_P(Connection_Engines, RoundTripsUuidsTextNumbersNullsAndDatetimes) {
       .value("backup_time", Binding_Value("2024-02-29 13:45:07"))
       .value("extended_attrs", Binding_Value());
   ASSERT_TRUE(conn_->execute(i)) << log_.dump();
-  EXPECT_EQ(conn_->last_insert_id(), 1);
+  const long long first = conn_->last_insert_id();
+  EXPECT_GE(first, 1);
   ASSERT_TRUE(insert("second", 5));
-  EXPECT_EQ(conn_->last_insert_id(), 2);
+  // On a cluster ids step by its size: they only grow.
+  const long long second = conn_->last_insert_id();
+  EXPECT_GT(second, first);
   // A datetime at midnight keeps its time part.
-  ASSERT_TRUE(
-      conn_->execute(std::string("UPDATE t SET backup_time = '2024-03-01 00:00:00' "
-                                 "WHERE id = 2;")));
+  ASSERT_TRUE(conn_->execute("UPDATE t SET backup_time = '2024-03-01 00:00:00' WHERE id = " +
+                             std::to_string(second) + ";"));
 
   SQL q("SELECT uuid, name, size, backup_time, extended_attrs FROM t ORDER BY id");
   Value rows;

@@ -21,7 +21,8 @@ TEST(Mariadb_Session, TimesAreUtcAndValuesThatDoNotFitAreRefused) {
   std::string schema;
   ASSERT_TRUE(test_mariadb::create_schema(schema)) << log.dump();
   Connection_Ptr conn = open_connection(test_mariadb::server(schema));
-  ASSERT_TRUE(conn && conn->execute(std::string("CREATE TABLE t (n bigint, d datetime);")));
+  ASSERT_TRUE(conn && conn->execute(std::string("CREATE TABLE t (id bigint NOT NULL AUTO_INCREMENT "
+                                                "PRIMARY KEY, n bigint, d datetime);")));
   SQL epoch("SELECT UNIX_TIMESTAMP('1970-01-02 00:00:00')");
   Legacy_Cursor cursor(conn, epoch, Legacy_Cursor::SCALAR);
   long long seconds = 0;
@@ -40,14 +41,16 @@ TEST(Mariadb_Configuration, TheEnvironmentSelectsTheServerAndAnUnreachableOneFai
   std::string schema;
   ASSERT_TRUE(test_mariadb::create_schema(schema)) << log.dump();
   setenv("STORAGED_DB_ENGINE", "mariadb", 1);
-  setenv("STORAGED_DB_SOCKET", std::getenv("SCAT_TEST_MARIADB_SOCKET"), 1);
+  const bool cluster = test_mariadb::on_cluster();
+  const char* where = cluster ? "STORAGED_DB_HOSTS" : "STORAGED_DB_SOCKET";
+  setenv(where, std::getenv(cluster ? "SCAT_TEST_MARIADB_HOSTS" : "SCAT_TEST_MARIADB_SOCKET"), 1);
   setenv("STORAGED_DB_USER", "root", 1);
   setenv("STORAGED_DB_NAME", schema.c_str(), 1);
   Database db = Manager::instance()->database("env_test");
-  setenv("STORAGED_DB_SOCKET", "/nonexistent/mysqld.sock", 1);
+  setenv(where, cluster ? "127.0.0.1:1,127.0.0.1:2" : "/nonexistent/mysqld.sock", 1);
   Database unreachable = Manager::instance()->database("env_test");
-  for (const char* v :
-       {"STORAGED_DB_ENGINE", "STORAGED_DB_SOCKET", "STORAGED_DB_USER", "STORAGED_DB_NAME"})
+  for (const char* v : {"STORAGED_DB_ENGINE", "STORAGED_DB_SOCKET", "STORAGED_DB_HOSTS",
+                        "STORAGED_DB_USER", "STORAGED_DB_NAME"})
     unsetenv(v);
   EXPECT_EQ(db.type(), Database::MYSQL);
   EXPECT_TRUE(open_connection(db)) << log.dump();

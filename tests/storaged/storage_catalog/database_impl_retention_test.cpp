@@ -385,9 +385,12 @@ TEST_P(Retention, UpdateIncarnationChangesNothingWhenAStepFails) {
   add(3, 1, "2024-01-03 00:00:00");
   // Moving a set to another chain fails, after the type was taken.
   auto conn = impl_->get_connection();
-  ASSERT_TRUE(conn->execute(std::string("CREATE TABLE refuse_moves (n integer NOT NULL);")));
+  ASSERT_TRUE(conn->execute(
+      std::string("CREATE TABLE refuse_moves (") +
+      (is_mysql() ? "id bigint NOT NULL AUTO_INCREMENT PRIMARY KEY" : "id INTEGER PRIMARY KEY") +
+      ", n integer NOT NULL);"));
   std::string body =
-      "INSERT INTO refuse_moves VALUES (CASE WHEN NEW.incarnation <> OLD.incarnation THEN NULL "
+      "INSERT INTO refuse_moves (n) VALUES (CASE WHEN NEW.incarnation <> OLD.incarnation THEN NULL "
       "ELSE 1 END)";
   ASSERT_TRUE(conn->execute("CREATE TRIGGER refuse_moves_trigger BEFORE UPDATE ON `" + pool_ +
                             "` FOR EACH ROW " + (is_mysql() ? body : "BEGIN " + body + "; END") +
