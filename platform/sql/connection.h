@@ -171,6 +171,9 @@ class Connection : public database::Connection {
   bool rollback();
   int transaction_depth() const { return depth_; }
 
+  // Prepared statements kept for reuse right now (statement_cache.h).
+  virtual std::size_t cached_statement_count() const = 0;
+
   // The engine's text for the last failure.
   const std::string& error() const { return error_; }
 

@@ -2,7 +2,9 @@
 //
 // Every statement is prepared with its values bound and its rows are read
 // whole before the next one runs, so several cursors may stay open on one
-// connection. Not safe for concurrent use, like every Connection.
+// connection. Prepared statements are kept by their text and run again
+// without preparing them anew (one round trip instead of three). Not safe for concurrent use, like
+// every Connection.
 //
 // Losing the server: outside a transaction, a statement that finds the
 // session gone before it reaches the server reconnects once and is sent
@@ -18,8 +20,10 @@
 #include <vector>
 
 #include "platform/sql/connection.h"
+#include "platform/sql/statement_cache.h"
 
 struct st_mysql;
+struct st_mysql_stmt;
 
 namespace database {
 namespace sql {
@@ -36,6 +40,11 @@ class Mariadb_Connection : public Connection {
   // False also when the question cannot be asked (error() tells).
   bool table_exists(const std::string& name) override;
   bool set_foreign_keys(bool enabled) override;
+  std::size_t cached_statement_count() const override;
+
+  // Prepared statements kept per session (statement_cache.h); a reconnect
+  // starts with none.
+  static const std::size_t kCachedStatements = 64;
 
   // Seconds before a dead or unreachable server fails a call instead of
   // holding its caller.
@@ -63,10 +72,11 @@ class Mariadb_Connection : public Connection {
   const char* begin_text() const override { return "START TRANSACTION"; }
 
  private:
-  explicit Mariadb_Connection(const Database& db) : Connection(db) {}
+  explicit Mariadb_Connection(const Database& db);
   ~Mariadb_Connection() override;
 
   bool connect();
+  void disconnect();
   bool usable();
   // Runs `attempt` (which reports the server's error code and whether the
   // statement cannot have reached the server), reconnecting and sending it
@@ -76,9 +86,12 @@ class Mariadb_Connection : public Connection {
   bool run_once(const std::string& text, const std::vector<Binding_Value>& values, Result& result,
                 unsigned& code, bool& may_retry);
   bool execute_once(const std::string& text, unsigned& code, bool& may_retry);
+  bool run_prepared(st_mysql_stmt* stmt, const std::vector<Binding_Value>& values, Result& result,
+                    unsigned& code, bool& may_retry);
   void note_write(long long affected, long long insert_id);
 
   st_mysql* mysql_ = nullptr;
+  Statement_Cache<st_mysql_stmt*> statements_;
   bool broken_ = false;  // the server went away; the session is lost
   long long last_insert_id_ = 0;
   long long changes_ = 0;
