@@ -180,8 +180,9 @@ class Connection : public database::Connection {
  protected:
   explicit Connection(const Database& db) : db_(db) {}
 
-  virtual std::unique_ptr<Statement> prepare_positional(
-      const std::string& text, const std::vector<Binding_Value>& values) = 0;
+  // Takes the values: the statement may keep them while it runs.
+  virtual std::unique_ptr<Statement> prepare_positional(const std::string& text,
+                                                        std::vector<Binding_Value> values) = 0;
   virtual long long changes() = 0;
   virtual const char* begin_text() const = 0;
 

@@ -562,8 +562,8 @@ bool Mariadb_Connection::execute_once(const std::string& text, unsigned& code, b
 }
 
 std::unique_ptr<Statement> Mariadb_Connection::prepare_positional(
-    const std::string& text, const std::vector<Binding_Value>& values) {
-  return std::unique_ptr<Statement>(new Mariadb_Statement(this, text, values));
+    const std::string& text, std::vector<Binding_Value> values) {
+  return std::unique_ptr<Statement>(new Mariadb_Statement(this, text, std::move(values)));
 }
 
 long long Mariadb_Connection::last_insert_id() {

@@ -67,7 +67,7 @@ class Mariadb_Connection : public Connection {
 
  protected:
   std::unique_ptr<Statement> prepare_positional(const std::string& text,
-                                                const std::vector<Binding_Value>& values) override;
+                                                std::vector<Binding_Value> values) override;
   long long changes() override { return changes_; }
   const char* begin_text() const override { return "START TRANSACTION"; }
 

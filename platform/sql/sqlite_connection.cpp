@@ -23,11 +23,45 @@ struct Sqlite_Connection::Statements {
 
 namespace {
 
+int bind_value(sqlite3_stmt* stmt, int index, const Binding_Value& v) {
+  switch (v.kind()) {
+    case Binding_Value::INTEGER:
+      return sqlite3_bind_int64(stmt, index, v.integer());
+    case Binding_Value::REAL:
+      return sqlite3_bind_double(stmt, index, v.real());
+    case Binding_Value::TEXT:
+      return sqlite3_bind_text(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
+                               SQLITE_STATIC);
+    case Binding_Value::BLOB:
+      return sqlite3_bind_blob(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
+                               SQLITE_STATIC);
+    default:
+      return sqlite3_bind_null(stmt, index);
+  }
+}
+
 class Sqlite_Statement : public Statement {
  public:
   Sqlite_Statement(sqlite3* db, sqlite3_stmt* stmt, std::string text,
-                   std::shared_ptr<Sqlite_Connection::Statements> home)
-      : db_(db), stmt_(stmt), text_(std::move(text)), home_(std::move(home)) {}
+                   std::shared_ptr<Sqlite_Connection::Statements> home,
+                   std::vector<Binding_Value> values)
+      : db_(db),
+        stmt_(stmt),
+        text_(std::move(text)),
+        home_(std::move(home)),
+        values_(std::move(values)) {}
+
+  // Binds the values without copying them: they live as long as the
+  // statement, which clears its bindings before it ends.
+  bool bind() {
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      if (bind_value(stmt_, static_cast<int>(i + 1), values_[i]) != SQLITE_OK) {
+        failed_ = true;
+        return false;
+      }
+    }
+    return true;
+  }
 
   ~Sqlite_Statement() override {
     // One that failed is not trusted again.
@@ -88,27 +122,11 @@ class Sqlite_Statement : public Statement {
   sqlite3_stmt* stmt_;
   std::string text_;
   std::shared_ptr<Sqlite_Connection::Statements> home_;
+  std::vector<Binding_Value> values_;
   bool done_ = false;
   bool failed_ = false;
   std::string error_;
 };
-
-int bind_value(sqlite3_stmt* stmt, int index, const Binding_Value& v) {
-  switch (v.kind()) {
-    case Binding_Value::INTEGER:
-      return sqlite3_bind_int64(stmt, index, v.integer());
-    case Binding_Value::REAL:
-      return sqlite3_bind_double(stmt, index, v.real());
-    case Binding_Value::TEXT:
-      return sqlite3_bind_text(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
-                               SQLITE_TRANSIENT);
-    case Binding_Value::BLOB:
-      return sqlite3_bind_blob(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
-                               SQLITE_TRANSIENT);
-    default:
-      return sqlite3_bind_null(stmt, index);
-  }
-}
 
 }  // namespace
 
@@ -165,7 +183,7 @@ bool Sqlite_Connection::execute(const std::string& text) {
 }
 
 std::unique_ptr<Statement> Sqlite_Connection::prepare_positional(
-    const std::string& text, const std::vector<Binding_Value>& values) {
+    const std::string& text, std::vector<Binding_Value> values) {
   // A kept statement is prepared anew by SQLite itself when the schema
   // changed since it was prepared.
   sqlite3_stmt* stmt = statements_->cache.take(text);
@@ -177,14 +195,13 @@ std::unique_ptr<Statement> Sqlite_Connection::prepare_positional(
       return nullptr;
     }
   }
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (bind_value(stmt, static_cast<int>(i + 1), values[i]) != SQLITE_OK) {
-      set_error(sqlite3_errmsg(db_));
-      sqlite3_finalize(stmt);
-      return nullptr;
-    }
+  std::unique_ptr<Sqlite_Statement> s(
+      new Sqlite_Statement(db_, stmt, text, statements_, std::move(values)));
+  if (!s->bind()) {
+    set_error(sqlite3_errmsg(db_));
+    return nullptr;
   }
-  return std::unique_ptr<Statement>(new Sqlite_Statement(db_, stmt, text, statements_));
+  return s;
 }
 
 long long Sqlite_Connection::changes() {

@@ -38,7 +38,7 @@ class Sqlite_Connection : public Connection {
 
  protected:
   std::unique_ptr<Statement> prepare_positional(const std::string& text,
-                                                const std::vector<Binding_Value>& values) override;
+                                                std::vector<Binding_Value> values) override;
   long long changes() override;
   const char* begin_text() const override { return "BEGIN IMMEDIATE"; }
 
