@@ -150,7 +150,7 @@ std::unique_ptr<Statement> Connection::prepare(const SQL& statement) {
     log_failure("invalid statement", ctx.text());
     return nullptr;
   }
-  std::unique_ptr<Statement> s = prepare_positional(text, values);
+  std::unique_ptr<Statement> s = prepare_positional(text, std::move(values));
   if (!s)
     log_failure("prepare failed", ctx.text());
   return s;

@@ -195,14 +195,18 @@ class Connection : public database::Connection {
   // begins. Callers use run_in_transaction (transaction.h).
   bool transaction_may_rerun() const { return may_rerun_; }
 
+  // Prepared statements kept for reuse right now (statement_cache.h).
+  virtual std::size_t cached_statement_count() const = 0;
+
   // The engine's text for the last failure.
   const std::string& error() const { return error_; }
 
  protected:
   explicit Connection(const Database& db) : db_(db) {}
 
-  virtual std::unique_ptr<Statement> prepare_positional(
-      const std::string& text, const std::vector<Binding_Value>& values) = 0;
+  // Takes the values: the statement may keep them while it runs.
+  virtual std::unique_ptr<Statement> prepare_positional(const std::string& text,
+                                                        std::vector<Binding_Value> values) = 0;
   virtual long long changes() = 0;
   virtual const char* begin_text() const = 0;
 

@@ -151,7 +151,13 @@ bool Legacy_Cursor::start() {
     error_ = conn_->error();
     return false;
   }
-  return advance();
+  bool ok = advance();
+  // Names are read once per statement rather than once per row.
+  names_.clear();
+  int n = statement_->column_count();
+  for (int i = 0; i < n; ++i)
+    names_.push_back(statement_->column_name(i));
+  return ok;
 }
 
 bool Legacy_Cursor::advance() {
@@ -167,11 +173,9 @@ bool Legacy_Cursor::advance() {
 
 Value Legacy_Cursor::row_object() {
   Object row;
-  int n = statement_->column_count();
-  for (int i = 0; i < n; ++i) {
-    std::string name = statement_->column_name(i);
-    row[name] = handler_->to_value(name, statement_->column(i));
-  }
+  for (std::size_t i = 0; i < names_.size(); ++i)
+    row.insert_or_assign(names_[i],
+                         handler_->to_value(names_[i], statement_->column(static_cast<int>(i))));
   return Value(std::move(row));
 }
 

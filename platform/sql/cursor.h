@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/json/json.h"
 #include "platform/sql/connection.h"
@@ -123,6 +124,7 @@ class Legacy_Cursor {
   int mode_;
   const Query_Result_Handler* handler_;
   std::unique_ptr<Statement> statement_;
+  std::vector<std::string> names_;  // of the statement's columns
   bool on_row_ = false;
   bool eof_ = true;
   bool good_ = false;

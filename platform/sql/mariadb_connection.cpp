@@ -33,6 +33,7 @@
 #include <mutex>
 
 #include "platform/runtime/log.h"
+#include "platform/sql/statement_cache.h"
 
 namespace database {
 namespace sql {
@@ -72,14 +73,16 @@ bool is_undo(const std::string& text) {
   return text.compare(0, 8, "ROLLBACK") == 0 || text.compare(0, 17, "RELEASE SAVEPOINT") == 0;
 }
 
-class Stmt_Closer {
- public:
-  explicit Stmt_Closer(MYSQL_STMT* stmt) : stmt_(stmt) {}
-  ~Stmt_Closer() { mysql_stmt_close(stmt_); }
+void close_statement(MYSQL_STMT* stmt) {
+  mysql_stmt_close(stmt);
+}
 
- private:
-  MYSQL_STMT* stmt_;
-};
+// Errors of a kept statement that a freshly prepared one does not have:
+// the server forgot it, or the tables it reads changed shape.
+bool is_stale_statement(unsigned code) {
+  return code == ER_UNKNOWN_STMT_HANDLER || code == ER_NEED_REPREPARE ||
+         code == CR_NEW_STMT_METADATA;
+}
 
 // Values bound to a statement's parameters; the binds point into it.
 struct Parameters {
@@ -337,9 +340,11 @@ class Mariadb_Statement : public Statement {
   std::string error_;
 };
 
+Mariadb_Connection::Mariadb_Connection(const Database& db)
+    : Connection(db), statements_(kCachedStatements, close_statement) {}
+
 Mariadb_Connection::~Mariadb_Connection() {
-  if (mysql_ != nullptr)
-    mysql_close(mysql_);
+  disconnect();
 }
 
 Connection_Ptr Mariadb_Connection::open(const Database& db) {
@@ -352,6 +357,20 @@ Connection_Ptr Mariadb_Connection::open(const Database& db) {
     return Connection_Ptr();
   }
   return ptr;
+}
+
+void Mariadb_Connection::disconnect() {
+  if (mysql_ == nullptr)
+    return;
+  // Closing the session first detaches its statements, which are then
+  // freed without talking to a server that may be gone.
+  mysql_close(mysql_);
+  mysql_ = nullptr;
+  statements_.clear();
+}
+
+std::size_t Mariadb_Connection::cached_statement_count() const {
+  return statements_.size();
 }
 
 namespace {
@@ -424,10 +443,7 @@ MYSQL* Mariadb_Connection::connect_to(const char* host, unsigned port, const cha
 }
 
 bool Mariadb_Connection::connect() {
-  if (mysql_ != nullptr) {
-    mysql_close(mysql_);
-    mysql_ = nullptr;
-  }
+  disconnect();
   const Database& d = *db();
   const std::vector<Database::Server>& servers = d.servers();
   if (servers.empty()) {
@@ -557,20 +573,45 @@ bool Mariadb_Connection::run(const std::string& text, const std::vector<Binding_
 
 bool Mariadb_Connection::run_once(const std::string& text, const std::vector<Binding_Value>& values,
                                   Result& result, unsigned& code, bool& may_retry) {
-  MYSQL_STMT* stmt = mysql_stmt_init(mysql_);
+  MYSQL_STMT* stmt = statements_.take(text);
+  if (stmt != nullptr) {
+    if (run_prepared(stmt, values, result, code, may_retry)) {
+      statements_.put(text, stmt);
+      return true;
+    }
+    mysql_stmt_close(stmt);
+    if (!is_stale_statement(code))
+      return false;
+    result = Result();
+    may_retry = true;
+  }
+  stmt = mysql_stmt_init(mysql_);
   if (stmt == nullptr) {
     code = mysql_errno(mysql_);
     set_error(mysql_error(mysql_));
     return false;
   }
-  Stmt_Closer closer(stmt);
+  if (mysql_stmt_prepare(stmt, text.data(), text.size()) != 0) {
+    code = mysql_stmt_errno(stmt);
+    set_error(mysql_stmt_error(stmt));
+    mysql_stmt_close(stmt);
+    return false;
+  }
+  bool ok = run_prepared(stmt, values, result, code, may_retry);
+  if (ok)
+    statements_.put(text, stmt);
+  else
+    mysql_stmt_close(stmt);
+  return ok;
+}
+
+bool Mariadb_Connection::run_prepared(MYSQL_STMT* stmt, const std::vector<Binding_Value>& values,
+                                      Result& result, unsigned& code, bool& may_retry) {
   auto fail = [&]() {
     code = mysql_stmt_errno(stmt);
     set_error(mysql_stmt_error(stmt));
     return false;
   };
-  if (mysql_stmt_prepare(stmt, text.data(), text.size()) != 0)
-    return fail();
   if (mysql_stmt_param_count(stmt) != values.size()) {
     set_error("the statement has " + std::to_string(mysql_stmt_param_count(stmt)) +
               " parameters, " + std::to_string(values.size()) + " values were bound");
@@ -597,6 +638,8 @@ bool Mariadb_Connection::run_once(const std::string& text, const std::vector<Bin
   }
   bool ok = read_rows(stmt, metadata, result);
   mysql_free_result(metadata);
+  // Drops the rows on this side only: resetting would cost a round trip.
+  mysql_stmt_free_result(stmt);
   return ok || fail();
 }
 
@@ -647,8 +690,8 @@ bool Mariadb_Connection::execute_once(const std::string& text, unsigned& code, b
 }
 
 std::unique_ptr<Statement> Mariadb_Connection::prepare_positional(
-    const std::string& text, const std::vector<Binding_Value>& values) {
-  return std::unique_ptr<Statement>(new Mariadb_Statement(this, text, values));
+    const std::string& text, std::vector<Binding_Value> values) {
+  return std::unique_ptr<Statement>(new Mariadb_Statement(this, text, std::move(values)));
 }
 
 long long Mariadb_Connection::last_insert_id() {

@@ -2,7 +2,9 @@
 //
 // Every statement is prepared with its values bound and its rows are read
 // whole before the next one runs, so several cursors may stay open on one
-// connection. Not safe for concurrent use, like every Connection.
+// connection. Prepared statements are kept by their text and run again
+// without preparing them anew (one round trip instead of three). Not safe for concurrent use, like
+// every Connection.
 //
 // Losing the server: outside a transaction, a statement that finds the
 // session gone before it reaches the server reconnects once and is sent
@@ -21,8 +23,10 @@
 #include <vector>
 
 #include "platform/sql/connection.h"
+#include "platform/sql/statement_cache.h"
 
 struct st_mysql;
+struct st_mysql_stmt;
 
 namespace database {
 namespace sql {
@@ -39,6 +43,11 @@ class Mariadb_Connection : public Connection {
   // False also when the question cannot be asked (error() tells).
   bool table_exists(const std::string& name) override;
   bool set_foreign_keys(bool enabled) override;
+  std::size_t cached_statement_count() const override;
+
+  // Prepared statements kept per session (statement_cache.h); a reconnect
+  // starts with none.
+  static const std::size_t kCachedStatements = 64;
 
   // Seconds before a dead or unreachable server fails a call instead of
   // holding its caller.
@@ -61,18 +70,19 @@ class Mariadb_Connection : public Connection {
 
  protected:
   std::unique_ptr<Statement> prepare_positional(const std::string& text,
-                                                const std::vector<Binding_Value>& values) override;
+                                                std::vector<Binding_Value> values) override;
   long long changes() override { return changes_; }
   const char* begin_text() const override { return "START TRANSACTION"; }
 
  private:
-  explicit Mariadb_Connection(const Database& db) : Connection(db) {}
+  explicit Mariadb_Connection(const Database& db);
   ~Mariadb_Connection() override;
 
   // Connects to the configured server, or to the first of several that
   // is ready (see Database::servers).
   bool connect();
   st_mysql* connect_to(const char* host, unsigned port, const char* socket);
+  void disconnect();
   bool usable();
   // The server of the current session, for messages.
   std::string server_address() const;
@@ -84,9 +94,12 @@ class Mariadb_Connection : public Connection {
   bool run_once(const std::string& text, const std::vector<Binding_Value>& values, Result& result,
                 unsigned& code, bool& may_retry);
   bool execute_once(const std::string& text, unsigned& code, bool& may_retry);
+  bool run_prepared(st_mysql_stmt* stmt, const std::vector<Binding_Value>& values, Result& result,
+                    unsigned& code, bool& may_retry);
   void note_write(long long affected, long long insert_id);
 
   st_mysql* mysql_ = nullptr;
+  Statement_Cache<st_mysql_stmt*> statements_;
   bool broken_ = false;     // the server went away; the session is lost
   std::size_t server_ = 0;  // of db()->servers(): the current session's
   long long last_insert_id_ = 0;

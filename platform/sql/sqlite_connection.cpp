@@ -1,16 +1,76 @@
 #include "platform/sql/sqlite_connection.h"
 
 #include "platform/runtime/log.h"
+#include "platform/sql/statement_cache.h"
 
 namespace database {
 namespace sql {
 
 namespace {
 
+void finalize(sqlite3_stmt* stmt) {
+  sqlite3_finalize(stmt);
+}
+
+}  // namespace
+
+// The connection's idle statements. Statements still running when the
+// connection closes find it closed and finalize themselves.
+struct Sqlite_Connection::Statements {
+  Statement_Cache<sqlite3_stmt*> cache{kCachedStatements, finalize};
+  bool open = true;
+};
+
+namespace {
+
+int bind_value(sqlite3_stmt* stmt, int index, const Binding_Value& v) {
+  switch (v.kind()) {
+    case Binding_Value::INTEGER:
+      return sqlite3_bind_int64(stmt, index, v.integer());
+    case Binding_Value::REAL:
+      return sqlite3_bind_double(stmt, index, v.real());
+    case Binding_Value::TEXT:
+      return sqlite3_bind_text(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
+                               SQLITE_STATIC);
+    case Binding_Value::BLOB:
+      return sqlite3_bind_blob(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
+                               SQLITE_STATIC);
+    default:
+      return sqlite3_bind_null(stmt, index);
+  }
+}
+
 class Sqlite_Statement : public Statement {
  public:
-  Sqlite_Statement(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
-  ~Sqlite_Statement() override { sqlite3_finalize(stmt_); }
+  Sqlite_Statement(sqlite3* db, sqlite3_stmt* stmt, std::string text,
+                   std::shared_ptr<Sqlite_Connection::Statements> home,
+                   std::vector<Binding_Value> values)
+      : db_(db),
+        stmt_(stmt),
+        text_(std::move(text)),
+        home_(std::move(home)),
+        values_(std::move(values)) {}
+
+  // Binds the values without copying them: they live as long as the
+  // statement, which clears its bindings before it ends.
+  bool bind() {
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+      if (bind_value(stmt_, static_cast<int>(i + 1), values_[i]) != SQLITE_OK) {
+        failed_ = true;
+        return false;
+      }
+    }
+    return true;
+  }
+
+  ~Sqlite_Statement() override {
+    // One that failed is not trusted again.
+    if (!failed_ && home_->open && sqlite3_reset(stmt_) == SQLITE_OK &&
+        sqlite3_clear_bindings(stmt_) == SQLITE_OK)
+      home_->cache.put(text_, stmt_);
+    else
+      sqlite3_finalize(stmt_);
+  }
 
   int step() override {
     if (done_)
@@ -21,6 +81,7 @@ class Sqlite_Statement : public Statement {
     done_ = true;
     if (rc == SQLITE_DONE)
       return 0;
+    failed_ = true;
     error_ = sqlite3_errmsg(db_);
     return -1;
   }
@@ -59,34 +120,28 @@ class Sqlite_Statement : public Statement {
  private:
   sqlite3* db_;
   sqlite3_stmt* stmt_;
+  std::string text_;
+  std::shared_ptr<Sqlite_Connection::Statements> home_;
+  std::vector<Binding_Value> values_;
   bool done_ = false;
+  bool failed_ = false;
   std::string error_;
 };
-
-int bind_value(sqlite3_stmt* stmt, int index, const Binding_Value& v) {
-  switch (v.kind()) {
-    case Binding_Value::INTEGER:
-      return sqlite3_bind_int64(stmt, index, v.integer());
-    case Binding_Value::REAL:
-      return sqlite3_bind_double(stmt, index, v.real());
-    case Binding_Value::TEXT:
-      return sqlite3_bind_text(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
-                               SQLITE_TRANSIENT);
-    case Binding_Value::BLOB:
-      return sqlite3_bind_blob(stmt, index, v.text().data(), static_cast<int>(v.text().size()),
-                               SQLITE_TRANSIENT);
-    default:
-      return sqlite3_bind_null(stmt, index);
-  }
-}
 
 }  // namespace
 
 Sqlite_Connection::Sqlite_Connection(const Database& db, sqlite3* handle)
-    : Connection(db), db_(handle) {}
+    : Connection(db), db_(handle), statements_(std::make_shared<Statements>()) {}
 
 Sqlite_Connection::~Sqlite_Connection() {
+  statements_->cache.clear();
+  statements_->open = false;
+  // Waits for statements still running, if any, to be finalized.
   sqlite3_close_v2(db_);
+}
+
+std::size_t Sqlite_Connection::cached_statement_count() const {
+  return statements_->cache.size();
 }
 
 Connection_Ptr Sqlite_Connection::open(const Database& db) {
@@ -128,22 +183,25 @@ bool Sqlite_Connection::execute(const std::string& text) {
 }
 
 std::unique_ptr<Statement> Sqlite_Connection::prepare_positional(
-    const std::string& text, const std::vector<Binding_Value>& values) {
-  sqlite3_stmt* stmt = nullptr;
-  int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &stmt, nullptr);
-  if (rc != SQLITE_OK || stmt == nullptr) {
-    set_error(rc != SQLITE_OK ? sqlite3_errmsg(db_) : "empty statement");
-    sqlite3_finalize(stmt);
-    return nullptr;
-  }
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (bind_value(stmt, static_cast<int>(i + 1), values[i]) != SQLITE_OK) {
-      set_error(sqlite3_errmsg(db_));
+    const std::string& text, std::vector<Binding_Value> values) {
+  // A kept statement is prepared anew by SQLite itself when the schema
+  // changed since it was prepared.
+  sqlite3_stmt* stmt = statements_->cache.take(text);
+  if (stmt == nullptr) {
+    int rc = sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &stmt, nullptr);
+    if (rc != SQLITE_OK || stmt == nullptr) {
+      set_error(rc != SQLITE_OK ? sqlite3_errmsg(db_) : "empty statement");
       sqlite3_finalize(stmt);
       return nullptr;
     }
   }
-  return std::unique_ptr<Statement>(new Sqlite_Statement(db_, stmt));
+  std::unique_ptr<Sqlite_Statement> s(
+      new Sqlite_Statement(db_, stmt, text, statements_, std::move(values)));
+  if (!s->bind()) {
+    set_error(sqlite3_errmsg(db_));
+    return nullptr;
+  }
+  return s;
 }
 
 long long Sqlite_Connection::changes() {

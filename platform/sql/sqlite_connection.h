@@ -3,6 +3,7 @@
 // Files are opened in WAL mode with synchronous=FULL (configurable), so a
 // committed change survives a crash or power loss, and a busy time-out, so
 // concurrent writers from other connections wait instead of failing.
+// Prepared statements are kept per connection and used again.
 #ifndef PLATFORM_SQL_SQLITE_CONNECTION_H_
 #define PLATFORM_SQL_SQLITE_CONNECTION_H_
 
@@ -26,12 +27,18 @@ class Sqlite_Connection : public Connection {
   bool table_exists(const std::string& name) override;
   bool set_foreign_keys(bool enabled) override;
 
+  std::size_t cached_statement_count() const override;
+
   // Milliseconds a statement waits for another connection's write lock.
   static const int kBusyTimeoutMs = 30000;
+  // Prepared statements kept per connection (statement_cache.h).
+  static const std::size_t kCachedStatements = 64;
+
+  struct Statements;
 
  protected:
   std::unique_ptr<Statement> prepare_positional(const std::string& text,
-                                                const std::vector<Binding_Value>& values) override;
+                                                std::vector<Binding_Value> values) override;
   long long changes() override;
   const char* begin_text() const override { return "BEGIN IMMEDIATE"; }
 
@@ -40,6 +47,7 @@ class Sqlite_Connection : public Connection {
   ~Sqlite_Connection() override;
 
   sqlite3* db_;
+  std::shared_ptr<Statements> statements_;
 };
 
 }  // namespace sql

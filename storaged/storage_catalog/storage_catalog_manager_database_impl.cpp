@@ -2,7 +2,9 @@
 // databases.
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <sstream>
 #include <vector>
 
@@ -109,6 +111,44 @@ bool upgrade_shared_table(const Connection_Ptr& conn, const char* table, const c
          (list_columns(conn, table_sql, present) &&
           add_missing_columns(conn, table_sql, present, columns, "ALTER TABLE %s ADD COLUMN %s %s;",
                               type, nullptr));
+}
+
+// An index the first schema lacked. Names are per table on MySQL and per
+// database on SQLite, hence two.
+struct Added_Index {
+  const char* table;
+  const char* mysql_name;
+  const char* sqlite_name;
+  const char* columns;
+};
+
+// A backup set's replicate job is looked up by its catalog uuid and pools:
+// without this index both engines may walk every job of the pools.
+const Added_Index kAddedIndexes[] = {{kReplicateJobTable, "catalog_pools",
+                                      "storage_catalog_pool_replicate_job_catalog_pools",
+                                      "catalog_uuid, source_pool_uuid, target_pool_uuid"}};
+
+bool has_mysql_index(const Connection_Ptr& conn, const Added_Index& index) {
+  SQL check(
+      "SELECT 1 FROM information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE() AND "
+      "TABLE_NAME = :table AND INDEX_NAME = :name;");
+  check.bind("table", std::string(index.table));
+  check.bind("name", std::string(index.mysql_name));
+  Value row;
+  Legacy_Cursor cursor(conn, check, Legacy_Cursor::ROW, 0);
+  return cursor.fetch(row) && row.is_object();
+}
+
+bool add_index(const Connection_Ptr& conn, const Added_Index& index) {
+  if (!is_mysql(conn))
+    return conn->execute(std::string("CREATE INDEX IF NOT EXISTS `") + index.sqlite_name +
+                         "` ON `" + index.table + "` (" + index.columns + ");");
+  if (has_mysql_index(conn, index))
+    return true;
+  // Another server process opening the catalog may have just added it.
+  return conn->execute(std::string("ALTER TABLE `") + index.table + "` ADD INDEX `" +
+                       index.mysql_name + "` (" + index.columns + ");") ||
+         has_mysql_index(conn, index);
 }
 
 }  // namespace
@@ -268,7 +308,9 @@ bool Storage_Catalog_Manager_Database_Impl::upgrade_common_tables(const Connecti
                               {"minor_resource_id", "synthesizer_version"},
                               "varchar(256) default ''") &&
          upgrade_shared_table(conn, kReplicateJobTable, "storage_size", {"size", "storage_size"},
-                              "bigint");
+                              "bigint") &&
+         std::all_of(std::begin(kAddedIndexes), std::end(kAddedIndexes),
+                     [&](const Added_Index& index) { return add_index(conn, index); });
 }
 
 bool Storage_Catalog_Manager_Database_Impl::upgrade_catalog_table(const Connection_Ptr& conn,

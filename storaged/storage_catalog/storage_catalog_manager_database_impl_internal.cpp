@@ -1,5 +1,9 @@
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl_internal.h"
 
+#include <algorithm>
+#include <set>
+#include <utility>
+
 #include "platform/queue/queue_manager.h"
 #include "platform/runtime/log.h"
 #include "platform/runtime/uuid.h"
@@ -235,7 +239,7 @@ bool parse_json_columns(Object& row) {
       continue;
     Value& member = it->second;
     if (member.is_string()) {
-      const std::string text = member.get<std::string>();
+      const std::string& text = member.get_ref<const std::string&>();
       Value parsed;
       if (!text.empty() && !loads_json(text, parsed)) {
         LOG_ERROR("Failed to load %s", text.c_str());
@@ -320,10 +324,8 @@ bool read_catalog_rows(const Connection_Ptr& conn, const std::string& pool, cons
     LOG_ERROR("Failed to query '%s' catalog", pool.c_str());
     return false;
   }
-  if (detail) {
-    for (Value& row : found)
-      shape_catalog_row(conn, pool, row.get_ref<Object&>());
-  }
+  if (detail)
+    shape_catalog_rows(conn, pool, found);
   rows = std::move(found);
   if (total != nullptr)
     *total = count;
@@ -455,6 +457,132 @@ bool run_rerunnable(const Connection_Ptr& conn, const std::function<bool()>& bod
   if (!is_mysql(conn))
     return body();
   return database::run_in_transaction(conn, body);
+}
+
+namespace {
+
+// Uuids per statement when a page is shaped: well under every engine's
+// limit on bound values, and a page of rows in a few statements.
+const std::size_t kShapeChunk = 500;
+
+std::string uuid_marks(std::size_t count) {
+  std::string marks;
+  for (std::size_t i = 0; i < count; ++i)
+    marks += (i == 0 ? ":u" : ", :u") + std::to_string(i);
+  return marks;
+}
+
+// The sets among `uuids` of pool's table that are restorable, by the rule
+// of is_restorable applied to each set's own chain and time.
+void find_restorable(const Connection_Ptr& conn, const std::string& pool,
+                     const std::vector<std::string>& uuids, std::set<std::string>& restorable) {
+  for (std::size_t at = 0; at < uuids.size(); at += kShapeChunk) {
+    std::size_t n = std::min(kShapeChunk, uuids.size() - at);
+    const std::string table = Catalog_Table(pool).sql();
+    SQL q("SELECT c.uuid uuid FROM " + table + " c WHERE c.uuid IN (" + uuid_marks(n) +
+          ") AND NOT EXISTS (SELECT 1 FROM " + table +
+          " b WHERE b.incarnation = c.incarnation AND (b.state & 1 = 0 or b.state & 2 = 2) "
+          "AND b.backup_time <= c.backup_time)");
+    for (std::size_t i = 0; i < n; ++i)
+      q.bind_uuid("u" + std::to_string(i), uuids[at + i]);
+    std::vector<std::string> found;
+    if (read_column(conn, q, "uuid", found))
+      restorable.insert(found.begin(), found.end());
+  }
+}
+
+// The (catalog uuid, source pool) pairs among `uuids` that find_replicate_job
+// would find a job for.
+void find_replicate_jobs(const Connection_Ptr& conn, const std::vector<std::string>& uuids,
+                         std::set<std::pair<std::string, std::string>>& jobs) {
+  for (std::size_t at = 0; at < uuids.size(); at += kShapeChunk) {
+    std::size_t n = std::min(kShapeChunk, uuids.size() - at);
+    SQL q(
+        "SELECT DISTINCT j.catalog_uuid, j.source_pool_uuid FROM "
+        "`storage_catalog_pool_replicate_job` j, `storage_catalog_storage_pool_replicate` r "
+        "WHERE j.source_pool_uuid = r.source_uuid AND j.target_pool_uuid = r.target_uuid AND "
+        "j.catalog_uuid IN (" +
+        uuid_marks(n) + ")");
+    for (std::size_t i = 0; i < n; ++i)
+      q.bind_uuid("u" + std::to_string(i), uuids[at + i]);
+    Value rows;
+    Legacy_Cursor cursor(conn, q, Legacy_Cursor::ROWS_RAW, 0);
+    if (!cursor.fetch(rows) || !rows.is_array())
+      continue;
+    for (const Value& row : rows) {
+      const Object& r = row.get_ref<const Object&>();
+      const std::string* uuid = object_get_str(r, "catalog_uuid");
+      const std::string* source = object_get_str(r, "source_pool_uuid");
+      if (uuid != nullptr && source != nullptr)
+        jobs.emplace(*uuid, *source);
+    }
+  }
+}
+
+// What shaping one row needs to know, gathered before asking the database.
+struct Row_Facts {
+  Object* row;
+  std::string uuid;
+  std::string source_pool;
+  long long state;
+  bool ask_job;         // replicated without a snapshot
+  bool ask_restorable;  // has a chain and a time
+};
+
+Row_Facts row_facts(const std::string& pool, Object& row) {
+  Row_Facts f{&row, object_get_str_or_throw(row, "uuid"), pool, 0, false, false};
+  const std::string* row_pool = object_get_str(row, "pool_uuid");
+  if (row_pool != nullptr)
+    f.source_pool = *row_pool;
+  auto state_member = row.find("state");
+  if (state_member != row.end() && state_member->second.is_number_integer())
+    f.state = state_member->second.get<long long>();
+  if (f.state & CST_REPLICATED)
+    f.ask_job = object_get_object_or_throw(row, "extended_attrs").count("snapshot_id") == 0;
+  const std::string* incarnation = object_get_str(row, "incarnation");
+  f.ask_restorable = incarnation != nullptr && vrt::is_uuid_hex(*incarnation) &&
+                     object_get_str(row, "backup_time") != nullptr &&
+                     Catalog_Table::is_pool_uuid(pool);
+  return f;
+}
+
+}  // namespace
+
+void shape_catalog_rows(const Connection_Ptr& conn, const std::string& pool, Array& rows) {
+  // Every row is checked before any is changed, so a malformed one fails
+  // the page as it would row by row.
+  std::vector<Row_Facts> facts;
+  facts.reserve(rows.size());
+  for (Value& row : rows)
+    facts.push_back(row_facts(pool, row.get_ref<Object&>()));
+  std::vector<std::string> job_uuids, chain_uuids;
+  for (const Row_Facts& f : facts) {
+    // A uuid that is not one cannot be bound; its row is shaped on its own.
+    if (!vrt::is_uuid_hex(f.uuid))
+      continue;
+    if (f.ask_job)
+      job_uuids.push_back(f.uuid);
+    if (f.ask_restorable)
+      chain_uuids.push_back(f.uuid);
+  }
+  std::set<std::pair<std::string, std::string>> jobs;
+  std::set<std::string> restorable;
+  find_replicate_jobs(conn, job_uuids, jobs);
+  find_restorable(conn, pool, chain_uuids, restorable);
+  for (const Row_Facts& f : facts) {
+    if (!vrt::is_uuid_hex(f.uuid)) {
+      shape_catalog_row(conn, pool, *f.row);
+      continue;
+    }
+    long long state = f.state;
+    if (f.ask_job && jobs.count({f.uuid, f.source_pool}) == 0)
+      state &= ~static_cast<long long>(CST_REPLICATED);
+    (*f.row)["restorable"] = f.ask_restorable && restorable.count(f.uuid) != 0;
+    Array names;
+    catalog_state_to_array(static_cast<Catalog_State>(state), names);
+    (*f.row)["state"] = std::move(names);
+  }
+}
 }
 
 bool transact(const Connection_Ptr& conn, const char* source, int line,

@@ -84,7 +84,7 @@ bool read_rows_with_total(const Connection_Ptr& conn, const Select_SQL& sql, Arr
                           long long* total);
 
 // Reads rows of a pool's catalog table and, with `detail`, shapes them
-// (shape_catalog_row). False, logging "Failed to query '<pool>' catalog",
+// (shape_catalog_rows). False, logging "Failed to query '<pool>' catalog",
 // when the read fails; `rows` and `*total` are then untouched.
 bool read_catalog_rows(const Connection_Ptr& conn, const std::string& pool, const Select_SQL& sql,
                        Array& rows, long long* total, bool detail);
@@ -127,6 +127,11 @@ bool is_restorable(const Connection_Ptr& conn, const std::string& pool,
 // and "state" becomes the array of state names. Raises JSON_Error for a
 // row without "uuid" or with a replicated state and no "extended_attrs".
 void shape_catalog_row(const Connection_Ptr& conn, const std::string& pool, Object& row);
+
+// Shapes every row of a page as shape_catalog_row would, asking the
+// database a few times per page instead of once or twice per row. Raises
+// JSON_Error as shape_catalog_row does, with no row changed.
+void shape_catalog_rows(const Connection_Ptr& conn, const std::string& pool, Array& rows);
 
 // Runs `body` in a transaction (database::run_in_transaction: run again
 // whole when a cluster conflict or a lost node undid it); a failed begin or

@@ -14,6 +14,8 @@
 // need them again.
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 
+#include <algorithm>
+
 #include "platform/runtime/log.h"
 #include "platform/runtime/uuid.h"
 #include "platform/sql/cursor.h"
@@ -215,13 +217,34 @@ bool read_chain(const Connection_Ptr& conn, const std::string& pool, const std::
 // Steps that fill `incarnation_info` for the requested sets: those the
 // pool holds with their chain, state and restorability, the others with
 // their uuid alone.
-bool fill_incarnation_info(const Connection_Ptr& conn, const std::string& pool,
-                           const std::vector<std::string>& requested) {
-  for (const std::string& uuid : requested) {
-    SQL ask("insert into exclude_incarnation values (:uuid);");
-    if (!ask.bind_uuid("uuid", uuid) || !conn->execute(ask))
+// Uuids per statement when a list is written to a temporary table: a few
+// statements for a long list, well under every engine's limit on values.
+const std::size_t kInsertChunk = 500;
+
+// Runs `head` followed by one "(:uN)" row per uuid of `uuids`, a chunk at
+// a time. False when a uuid is malformed or a statement fails.
+bool insert_uuid_rows(const Connection_Ptr& conn, const std::string& head,
+                      const std::vector<std::string>& uuids) {
+  for (std::size_t at = 0; at < uuids.size(); at += kInsertChunk) {
+    std::size_t n = std::min(kInsertChunk, uuids.size() - at);
+    std::string text = head;
+    for (std::size_t i = 0; i < n; ++i)
+      text += (i == 0 ? "(:u" : ", (:u") + std::to_string(i) + ")";
+    SQL insert(text);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!insert.bind_uuid("u" + std::to_string(i), uuids[at + i]))
+        return false;
+    }
+    if (!conn->execute(insert))
       return false;
   }
+  return true;
+}
+
+bool fill_incarnation_info(const Connection_Ptr& conn, const std::string& pool,
+                           const std::vector<std::string>& requested) {
+  if (!insert_uuid_rows(conn, "insert into exclude_incarnation values ", requested))
+    return false;
   // A set without a chain has no start to restore from: not restorable,
   // as the restorability test of a single set finds too.
   if (!conn->execute(SQL("insert into incarnation_info   select c.uuid, c.incarnation, c.state, "
@@ -249,14 +272,12 @@ bool fill_incarnation_info(const Connection_Ptr& conn, const std::string& pool,
       !read_column(conn, SQL("select incarnation from exclude_incarnation"), "incarnation", asked))
     return false;
   const std::set<std::string> known(held.begin(), held.end());
+  std::vector<std::string> missing;
   for (const std::string& uuid : asked) {
-    if (known.count(uuid) != 0)
-      continue;
-    SQL missing("insert into incarnation_info (uuid) values (:uuid)");
-    if (!missing.bind_uuid("uuid", uuid) || !conn->execute(missing))
-      return false;
+    if (known.count(uuid) == 0)
+      missing.push_back(uuid);
   }
-  return true;
+  return insert_uuid_rows(conn, "insert into incarnation_info (uuid) values ", missing);
 }
 
 Object unknown_set(const Value& uuid, const std::string& pool) {

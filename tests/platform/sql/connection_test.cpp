@@ -194,6 +194,77 @@ TEST_P(Connection_Engines, ForeignKeyChecksCanBeSwitchedOff) {
   EXPECT_FALSE(conn_->execute(std::string("INSERT INTO child VALUES (2, 43);")));
 }
 
+TEST_P(Connection_Engines, KeptStatementsFollowColumnsAddedToTheirTable) {
+  ASSERT_TRUE(insert("a"));
+  SQL all("SELECT * FROM t WHERE name = :name");
+  all.bind("name", Binding_Value(std::string("a")));
+  Value row;
+  {
+    Legacy_Cursor c(conn_, all, Legacy_Cursor::ROW);
+    ASSERT_TRUE(c.fetch(row)) << log_.dump();
+  }
+  EXPECT_EQ(row.count("extra"), 0u);
+  EXPECT_GT(conn_->cached_statement_count(), 0u);
+
+  ASSERT_TRUE(conn_->execute(std::string("ALTER TABLE t ADD COLUMN extra integer DEFAULT 7;")));
+  Legacy_Cursor c(conn_, all, Legacy_Cursor::ROW);
+  ASSERT_TRUE(c.fetch(row)) << log_.dump();
+  EXPECT_EQ(row["name"], "a");
+  EXPECT_EQ(row["extra"], 7);
+  // The kept insert writes the new column's default too.
+  ASSERT_TRUE(insert("b"));
+  EXPECT_EQ(scalar("SELECT SUM(extra) FROM t"), 14);
+}
+
+TEST_P(Connection_Engines, KeptStatementsFollowATableDroppedAndCreatedAgain) {
+  ASSERT_TRUE(insert("old"));
+  EXPECT_EQ(names(), std::vector<std::string>{"old"});
+  ASSERT_TRUE(conn_->execute(std::string("DROP TABLE t;")));
+  // Gone: the kept statement fails like a new one, and the session goes on.
+  SQL q("SELECT name FROM t ORDER BY id");
+  Value rows;
+  Legacy_Cursor gone(conn_, q, Legacy_Cursor::ROWS);
+  EXPECT_FALSE(gone.fetch(rows));
+
+  ASSERT_TRUE(conn_->execute(
+      std::string("CREATE TABLE t (name text, id integer, note text);"
+                  "INSERT INTO t (name, id, note) VALUES ('new', 2, 'n'), ('newer', 1, 'm');")));
+  EXPECT_EQ(names(), (std::vector<std::string>{"newer", "new"}));
+}
+
+TEST_P(Connection_Engines, OneTextRunsTwiceAtOnceAndAfterAFailure) {
+  ASSERT_TRUE(insert("a", 1));
+  ASSERT_TRUE(insert("b", 2));
+  SQL q("SELECT name, size FROM t ORDER BY id");
+  Legacy_Cursor outer(conn_, q, Legacy_Cursor::STREAM);
+  ASSERT_TRUE(outer.fetch()) << log_.dump();
+  std::vector<std::string> seen;
+  while (!outer.eof()) {
+    std::string name;
+    long long size = 0;
+    outer >> name >> size;
+    Value inner_rows;
+    Legacy_Cursor inner(conn_, q, Legacy_Cursor::ROWS);
+    ASSERT_TRUE(inner.fetch(inner_rows)) << log_.dump();
+    EXPECT_EQ(inner_rows.size(), 2u);
+    seen.push_back(name);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b"}));
+
+  // A statement that failed once runs again with other values.
+  ASSERT_TRUE(conn_->execute(std::string("CREATE UNIQUE INDEX t_name ON t (name);")));
+  EXPECT_FALSE(insert("a"));
+  EXPECT_TRUE(insert("c")) << log_.dump();
+  EXPECT_EQ(names(), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST_P(Connection_Engines, KeepsABoundedNumberOfStatements) {
+  for (int i = 0; i < 200; ++i)
+    EXPECT_EQ(scalar("SELECT " + std::to_string(i)), i);
+  EXPECT_GT(conn_->cached_statement_count(), 0u);
+  EXPECT_LE(conn_->cached_statement_count(), 64u);
+}
+
 SCAT_INSTANTIATE_ENGINES(Connection_Engines);
 
 TEST(Connection_Pool_Test, EachThreadLeasesItsOwnAndNeverInsideATransaction) {

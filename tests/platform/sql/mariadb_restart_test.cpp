@@ -154,4 +154,25 @@ TEST_F(Mariadb_Restart, AStatementLostAfterItWasSentIsNotSentAgain) {
   EXPECT_EQ(count_once_settled(2), 2) << log_.dump();
 }
 
+TEST_F(Mariadb_Restart, KeptStatementsArePreparedAgainInTheNewSession) {
+  ASSERT_TRUE(insert("before")) << log_.dump();
+  EXPECT_EQ(count(), 1);
+  EXPECT_GT(conn_->cached_statement_count(), 0u);
+  restart();
+  // The server forgot the statements with the session; the same texts run
+  // in the new one.
+  EXPECT_TRUE(insert("after")) << log_.dump();
+  EXPECT_EQ(count(), 2) << log_.dump();
+  EXPECT_TRUE(log_.contains("reconnected to the server."));
+  // A session killed while idle is found out the same way.
+  Connection_Ptr admin = open_connection(server_.database("restart"));
+  SQL own_id("SELECT CONNECTION_ID()");
+  Legacy_Cursor cursor(conn_, own_id, Legacy_Cursor::SCALAR);
+  long long id = -1;
+  ASSERT_TRUE(admin && cursor.fetch() && (cursor >> id)) << log_.dump();
+  ASSERT_TRUE(admin->execute("KILL CONNECTION " + std::to_string(id)));
+  EXPECT_TRUE(insert("later")) << log_.dump();
+  EXPECT_EQ(count(), 3) << log_.dump();
+}
+
 }  // namespace

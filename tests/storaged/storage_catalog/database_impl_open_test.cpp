@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 
 #include "platform/sql/cursor.h"
@@ -70,6 +71,26 @@ class Catalog_Open : public Catalog_Engine_Test {
     for (const std::string& statement : statements)
       ASSERT_TRUE(conn->execute(statement + ";")) << statement << log_.dump();
   }
+
+  // How the engine would run a backup set's replicate job lookup: the
+  // names of the indexes it picks, joined.
+  std::string replicate_job_lookup_plan(const Connection_Ptr& conn) {
+    const std::string lookup =
+        "SELECT j.id, j.target_pool_uuid FROM `storage_catalog_pool_replicate_job` j, "
+        "`storage_catalog_storage_pool_replicate` r WHERE j.source_pool_uuid = r.source_uuid AND "
+        "j.target_pool_uuid = r.target_uuid AND j.catalog_uuid = x'" +
+        kPoolC + "' AND j.source_pool_uuid = x'" + kPoolA + "'";
+    SQL explain((is_mysql() ? "EXPLAIN " : "EXPLAIN QUERY PLAN ") + lookup);
+    Value rows;
+    Legacy_Cursor c(conn, explain, Legacy_Cursor::ROWS_RAW);
+    EXPECT_TRUE(c.fetch(rows)) << log_.dump();
+    std::string plan;
+    for (const Value& r : rows) {
+      const Value& v = r[is_mysql() ? "key" : "detail"];
+      plan += (v.is_string() ? v.get<std::string>() : std::string("-")) + "; ";
+    }
+    return plan;
+  }
 };
 
 TEST_P(Catalog_Open, UpgradesAnOldShapedDatabase) {
@@ -98,6 +119,23 @@ TEST_P(Catalog_Open, UpgradesAnOldShapedDatabase) {
   SQL version("SELECT synthesizer_version FROM storage_catalog_merge_backup_job");
   ASSERT_TRUE(Legacy_Cursor(conn, version, Legacy_Cursor::ROW).fetch(row));
   EXPECT_EQ(row["synthesizer_version"], "");  // existing rows take the default
+
+  // Many jobs of one relation, each set's job found through the index the
+  // upgrade added rather than by walking the relation's jobs.
+  ASSERT_TRUE(
+      conn->execute("INSERT INTO storage_catalog_storage_pool_replicate (uuid, "
+                    "source_uuid, target_uuid) VALUES (x'" +
+                    kPoolC + "', x'" + kPoolA + "', x'" + kPoolB + "');"));
+  for (int i = 0; i < 200; ++i) {
+    char uuid[33];
+    std::snprintf(uuid, sizeof uuid, "%032x", i);
+    ASSERT_TRUE(
+        conn->execute(std::string("INSERT INTO storage_catalog_pool_replicate_job (catalog_uuid, "
+                                  "source_pool_uuid, target_pool_uuid) VALUES (x'") +
+                      uuid + "', x'" + kPoolA + "', x'" + kPoolB + "');"));
+  }
+  EXPECT_NE(replicate_job_lookup_plan(conn).find("catalog_pools"), std::string::npos)
+      << replicate_job_lookup_plan(conn);
 
   // A second open finds nothing left to add and keeps the rows.
   log_.clear();

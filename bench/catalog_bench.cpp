@@ -1,0 +1,720 @@
+// The catalog's hot operations beside hand-written references run in the
+// same process, so a shared, noisy machine slows both alike: each case
+// registers "<case>/<size>/lib" and "<case>/<size>/ref" and scripts/bench
+// prints their medians side by side. Every case also reports the process's
+// peak resident memory while it ran ("peak_mb").
+//
+//   catalog_bench --scat_dir=DIR [--scat_sizes=10000,100000] [benchmark flags]
+//
+// MariaDB cases run when SCAT_BENCH_MARIADB_SOCKET names a server socket
+// (root, no password); scripts/bench starts one of its own.
+#include <benchmark/benchmark.h>
+
+#include <mysql.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/sql/legacy_manager.h"
+#include "platform/sql/metadata.h"
+#include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
+
+namespace {
+
+const char kPool[] = "0000000000000000000000000000a001";
+const char kTarget[] = "0000000000000000000000000000a002";
+const char kRefPool[] = "0000000000000000000000000000a003";
+const char kRelation[] = "0000000000000000000000000000b001";
+const int kSetsPerChain = 4;
+const int kChains = 8;
+const int kSetsPerResource = kSetsPerChain * kChains;
+const int kPage = 1000;
+
+std::string g_dir;
+
+// ---------------------------------------------------------------------------
+// Memory: the kernel's high-water mark, reset before each timed loop.
+
+void reset_peak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+double peak_mb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 6, "VmHWM:") == 0)
+      return std::atof(line.c_str() + 6) / 1024.0;
+  }
+  return 0;
+}
+
+void timed(benchmark::State& state, const std::function<bool()>& body) {
+  reset_peak();
+  for (auto _ : state) {
+    if (!body()) {
+      state.SkipWithError("operation failed");
+      break;
+    }
+  }
+  state.counters["peak_mb"] = peak_mb();
+}
+
+// ---------------------------------------------------------------------------
+// Data: resources of 8 chains of 4 backup sets, a day apart; every tenth
+// set replicated through one relation (so the relation has many jobs), a
+// few offline or expired, some without a minor resource id, a tenth of the
+// resources written by a "backup.%.vm" agent.
+
+std::string hex_uuid(long long a, long long b) {
+  char text[33];
+  std::snprintf(text, sizeof text, "%016llx%016llx", a, b);
+  return text;
+}
+
+std::string blob(const std::string& hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+std::string set_time(long long resource, int k) {
+  std::time_t t = 1577836800 + k * 86400LL + resource % 86400;
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+std::string set_uuid(long long s) {
+  return hex_uuid(s / kSetsPerResource + 1, s % kSetsPerResource);
+}
+
+struct Set_Row {
+  std::string uuid, incarnation, resource, agent, time, files, name;
+  const char* minor;  // null for NULL
+  int state;
+  bool replicated() const { return (state & 16) != 0; }
+};
+
+Set_Row make_set(long long s) {
+  long long r = s / kSetsPerResource;
+  int k = static_cast<int>(s % kSetsPerResource);
+  Set_Row row;
+  row.uuid = set_uuid(s);
+  row.incarnation = hex_uuid(r + 1, k - k % kSetsPerChain);
+  row.resource = hex_uuid(r + 1, 0xffff);
+  row.agent = r % 10 == 9 ? "backup.x.vm" : "backupd";
+  row.time = set_time(r, k);
+  row.files = "[\"C:\\\\data\\\\set-" + std::to_string(s) + ".bak\"]";
+  row.name = "set-" + std::to_string(s);
+  row.minor = r % 7 == 0 ? nullptr : (r % 5 == 1 ? "m1" : "");
+  row.state = 1;
+  if (s % 10 == 3)
+    row.state |= 16;
+  if (s % 97 == 5)
+    row.state |= 2;
+  if (k < kSetsPerChain && r % 13 == 0)
+    row.state |= 8;
+  return row;
+}
+
+bool sqlite_exec(sqlite3* db, const std::string& text) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, text.c_str(), nullptr, nullptr, &message) == SQLITE_OK)
+    return true;
+  std::fprintf(stderr, "sqlite: %s: %s\n", message, text.c_str());
+  sqlite3_free(message);
+  return false;
+}
+
+sqlite3* sqlite_open(const std::string& path) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
+    return nullptr;
+  sqlite3_busy_timeout(db, 30000);
+  sqlite_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+  return db;
+}
+
+void bind_text(sqlite3_stmt* stmt, int i, const std::string& v) {
+  sqlite3_bind_text(stmt, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+}
+
+void bind_blob(sqlite3_stmt* stmt, int i, const std::string& hex) {
+  std::string b = blob(hex);
+  sqlite3_bind_blob(stmt, i, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+}
+
+const char kCatalogInsertColumns[] =
+    "(uuid, uid, host_uuid, resource_uuid, agent, backup_type, backup_time, files, size, name, "
+    "incarnation, pool_uuid, state, minor_resource_id, minor_resource_name, extended_attrs) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+// Fills a catalog made by the library with `sets` rows written directly,
+// in one transaction: building a large catalog through single adds would
+// take longer than the cases themselves.
+bool fill_sets(const std::string& path, long long sets) {
+  sqlite3* db = sqlite_open(path);
+  if (db == nullptr)
+    return false;
+  bool ok = sqlite_exec(db, "BEGIN");
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_stmt* job = nullptr;
+  std::string text = std::string("INSERT INTO `") + kPool + "` " + kCatalogInsertColumns;
+  ok = ok && sqlite3_prepare_v2(db, text.c_str(), -1, &insert, nullptr) == SQLITE_OK;
+  ok = ok && sqlite3_prepare_v2(db,
+                                "INSERT INTO storage_catalog_pool_replicate_job (type, "
+                                "catalog_uuid, source_pool_uuid, target_pool_uuid, state, "
+                                "creation_time) VALUES ('replicate', ?, ?, ?, 'succeeded', ?)",
+                                -1, &job, nullptr) == SQLITE_OK;
+  for (long long s = 0; ok && s < sets; ++s) {
+    Set_Row row = make_set(s);
+    bind_blob(insert, 1, row.uuid);
+    bind_blob(insert, 2, hex_uuid(0xaaaa, s));
+    bind_blob(insert, 3, hex_uuid(0xbbbb, s % 16));
+    bind_blob(insert, 4, row.resource);
+    bind_text(insert, 5, row.agent);
+    bind_text(insert, 6, s % kSetsPerChain == 0 ? "full" : "incr");
+    bind_text(insert, 7, row.time);
+    bind_text(insert, 8, row.files);
+    sqlite3_bind_int64(insert, 9, 1000 + s);
+    bind_text(insert, 10, row.name);
+    bind_blob(insert, 11, row.incarnation);
+    bind_blob(insert, 12, kPool);
+    sqlite3_bind_int(insert, 13, row.state);
+    if (row.minor != nullptr)
+      bind_text(insert, 14, row.minor);
+    else
+      sqlite3_bind_null(insert, 14);
+    bind_text(insert, 15, "minor");
+    bind_text(insert, 16, "{}");
+    ok = sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+    sqlite3_clear_bindings(insert);
+    if (ok && row.replicated()) {
+      bind_blob(job, 1, row.uuid);
+      bind_blob(job, 2, kPool);
+      bind_blob(job, 3, kTarget);
+      bind_text(job, 4, row.time);
+      ok = sqlite3_step(job) == SQLITE_DONE && sqlite3_reset(job) == SQLITE_OK;
+    }
+  }
+  sqlite3_finalize(insert);
+  sqlite3_finalize(job);
+  ok = ok && sqlite_exec(db, "COMMIT");
+  sqlite3_close(db);
+  return ok;
+}
+
+Object pool_record(const char* uuid) {
+  return Object{{"uuid", uuid}, {"name", std::string("bench-") + uuid}};
+}
+
+// A catalog file of `sets` backup sets, built once per size and process.
+std::string catalog_file(long long sets) {
+  std::string path = g_dir + "/sets-" + std::to_string(sets) + ".db";
+  std::ifstream exists(path);
+  if (exists.good())
+    return path;
+  {
+    Storage_Catalog_Manager_Database_Impl impl(path);
+    if (!impl.open() || !impl.add_pool(pool_record(kPool)) || !impl.add_pool(pool_record(kTarget)))
+      return std::string();
+    if (!impl.add_replicate(Object{{"uuid", kRelation},
+                                   {"source_uuid", kPool},
+                                   {"target_uuid", kTarget},
+                                   {"target_server_uuid", kTarget}}))
+      return std::string();
+  }
+  if (!fill_sets(path, sets))
+    return std::string();
+  return path;
+}
+
+// ---------------------------------------------------------------------------
+// Reading rows by hand, as a reference reads them.
+
+struct Row_Sink {
+  std::vector<std::string> values;
+  void read(sqlite3_stmt* stmt) {
+    int n = sqlite3_column_count(stmt);
+    for (int i = 0; i < n; ++i) {
+      const void* data = sqlite3_column_blob(stmt, i);
+      int size = sqlite3_column_bytes(stmt, i);
+      values.emplace_back(data == nullptr ? "" : static_cast<const char*>(data), size);
+    }
+  }
+};
+
+bool step_all(sqlite3_stmt* stmt, Row_Sink& sink, int* rows = nullptr) {
+  int rc, n = 0;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    sink.read(stmt);
+    ++n;
+  }
+  sqlite3_reset(stmt);
+  if (rows != nullptr)
+    *rows = n;
+  return rc == SQLITE_DONE;
+}
+
+struct Prepared {
+  sqlite3_stmt* stmt = nullptr;
+  Prepared(sqlite3* db, const std::string& text) {
+    if (sqlite3_prepare_v2(db, text.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+      std::fprintf(stderr, "sqlite: %s: %s\n", sqlite3_errmsg(db), text.c_str());
+  }
+  ~Prepared() { sqlite3_finalize(stmt); }
+};
+
+std::string table(const char* pool) {
+  return std::string("`") + pool + "`";
+}
+
+// The replicate-job test of a replicated row, in SQL.
+std::string replicate_job_exists(const std::string& row) {
+  return "EXISTS (SELECT 1 FROM storage_catalog_pool_replicate_job j "
+         "INDEXED BY storage_catalog_pool_replicate_job_catalog "
+         "JOIN storage_catalog_storage_pool_replicate r ON j.source_pool_uuid = r.source_uuid "
+         "AND j.target_pool_uuid = r.target_uuid WHERE j.catalog_uuid = " +
+         row + ".uuid AND j.source_pool_uuid = " + row + ".pool_uuid)";
+}
+
+std::string restorable_sql(const std::string& row) {
+  return "NOT EXISTS (SELECT 1 FROM " + table(kPool) + " b WHERE b.incarnation = " + row +
+         ".incarnation AND (b.state & 1 = 0 OR b.state & 2 = 2) AND b.backup_time <= " + row +
+         ".backup_time)";
+}
+
+// ---------------------------------------------------------------------------
+// Cases on SQLite.
+
+Object new_set_record(long long n) {
+  return Object{{"uuid", hex_uuid(0xeeee, n)},
+                {"uid", hex_uuid(0xaaaa, n)},
+                {"host_uuid", hex_uuid(0xbbbb, 1)},
+                {"resource_uuid", hex_uuid(0xcccc, n % 50)},
+                {"agent", "backupd"},
+                {"backup_type", "full"},
+                {"backup_time", "2024-05-01 10:00:00"},
+                {"files", Array{"C:\\data\\a.bak", "C:\\data\\b.bak"}},
+                {"size", 123456},
+                {"name", "set"},
+                {"incarnation", hex_uuid(0xeeee, n)},
+                {"pool_uuid", kRefPool},
+                {"state", 1},
+                {"minor_resource_id", "m"},
+                {"minor_resource_name", "minor"},
+                {"extended_attrs", Object{{"snapshot_id", "s1"}}}};
+}
+
+void add_catalog_sqlite_lib(benchmark::State& state) {
+  std::string path = g_dir + "/add-lib.db";
+  std::remove(path.c_str());
+  Storage_Catalog_Manager_Database_Impl impl(path);
+  if (!impl.open() || !impl.add_pool(pool_record(kRefPool))) {
+    state.SkipWithError("catalog not opened");
+    return;
+  }
+  long long n = 0;
+  timed(state, [&] { return impl.add_catalog(kRefPool, new_set_record(++n)); });
+}
+
+// Binds the values new_set_record gives, from its JSON as a caller would.
+template <class Bind_Text, class Bind_Blob, class Bind_Int>
+void bind_set_record(const Object& r, Bind_Text text, Bind_Blob uuid, Bind_Int integer) {
+  uuid(0, r.at("uuid").get<std::string>());
+  uuid(1, r.at("uid").get<std::string>());
+  uuid(2, r.at("host_uuid").get<std::string>());
+  uuid(3, r.at("resource_uuid").get<std::string>());
+  text(4, r.at("agent").get<std::string>());
+  text(5, r.at("backup_type").get<std::string>());
+  text(6, r.at("backup_time").get<std::string>());
+  text(7, JSON_Dump(r.at("files"), false));
+  integer(8, r.at("size").get<long long>());
+  text(9, r.at("name").get<std::string>());
+  uuid(10, r.at("incarnation").get<std::string>());
+  uuid(11, r.at("pool_uuid").get<std::string>());
+  integer(12, r.at("state").get<long long>());
+  text(13, r.at("minor_resource_id").get<std::string>());
+  text(14, r.at("minor_resource_name").get<std::string>());
+  text(15, JSON_Dump(r.at("extended_attrs"), false));
+}
+
+void add_catalog_sqlite_ref(benchmark::State& state) {
+  std::string path = g_dir + "/add-ref.db";
+  std::remove(path.c_str());
+  {
+    Storage_Catalog_Manager_Database_Impl impl(path);
+    if (!impl.open() || !impl.add_pool(pool_record(kRefPool))) {
+      state.SkipWithError("catalog not opened");
+      return;
+    }
+  }
+  sqlite3* db = sqlite_open(path);
+  {
+    Prepared insert(db, "INSERT OR REPLACE INTO " + table(kRefPool) + " " + kCatalogInsertColumns);
+    sqlite3_stmt* s = insert.stmt;
+    long long n = 0;
+    timed(state, [&] {
+      Object r = new_set_record(++n);
+      bind_set_record(
+          r, [&](int i, const std::string& v) { bind_text(s, i + 1, v); },
+          [&](int i, const std::string& v) { bind_blob(s, i + 1, v); },
+          [&](int i, long long v) { sqlite3_bind_int64(s, i + 1, v); });
+      bool ok = sqlite3_step(s) == SQLITE_DONE;
+      sqlite3_reset(s);
+      return ok;
+    });
+  }
+  sqlite3_close(db);
+}
+
+struct Opened_Catalog {
+  explicit Opened_Catalog(long long sets) : path(catalog_file(sets)), impl(path) {
+    ok = !path.empty() && impl.open();
+  }
+  std::string path;
+  Storage_Catalog_Manager_Database_Impl impl;
+  bool ok;
+};
+
+void query_catalog_lib(benchmark::State& state, long long sets, bool detail) {
+  Opened_Catalog catalog(sets);
+  if (!catalog.ok) {
+    state.SkipWithError("catalog not built");
+    return;
+  }
+  timed(state, [&] {
+    Array rows;
+    long long total = 0;
+    return catalog.impl.query_catalog(kPool, Object(), "backup_time", false, 0, kPage, rows, &total,
+                                      detail, false) &&
+           rows.size() == static_cast<std::size_t>(std::min<long long>(kPage, sets));
+  });
+}
+
+void query_catalog_ref(benchmark::State& state, long long sets, bool detail) {
+  std::string path = catalog_file(sets);
+  sqlite3* db = path.empty() ? nullptr : sqlite_open(path);
+  if (db == nullptr) {
+    state.SkipWithError("catalog not built");
+    return;
+  }
+  {
+    std::string columns = detail ? "c.*, " + restorable_sql("c") +
+                                       " restorable, CASE WHEN c.state & 16 = 16 AND "
+                                       "c.extended_attrs NOT LIKE '%\"snapshot_id\"%' THEN " +
+                                       replicate_job_exists("c") + " END replicated"
+                                 : std::string("c.*");
+    Prepared page(db, "SELECT " + columns + " FROM " + table(kPool) +
+                          " c ORDER BY c.backup_time DESC LIMIT " + std::to_string(kPage));
+    Prepared count(db, "SELECT COUNT(*) FROM " + table(kPool));
+    timed(state, [&] {
+      Row_Sink sink;
+      int rows = 0;
+      return step_all(page.stmt, sink, &rows) && step_all(count.stmt, sink) &&
+             rows == std::min<long long>(kPage, sets);
+    });
+  }
+  sqlite3_close(db);
+}
+
+// 1000 backup sets spread over the catalog, one in a hundred not in it.
+std::vector<std::string> asked_uuids(long long sets) {
+  std::vector<std::string> uuids;
+  long long step = std::max<long long>(1, sets / kPage);
+  for (long long i = 0; i < kPage; ++i)
+    uuids.push_back(i % 100 == 99 ? hex_uuid(0xdead, i) : set_uuid(i * step % sets));
+  return uuids;
+}
+
+void incarnation_info_lib(benchmark::State& state, long long sets) {
+  Opened_Catalog catalog(sets);
+  if (!catalog.ok) {
+    state.SkipWithError("catalog not built");
+    return;
+  }
+  Array asked;
+  for (const std::string& u : asked_uuids(sets))
+    asked.push_back(u);
+  timed(state, [&] {
+    Array out;
+    return catalog.impl.get_incarnation_info(kPool, asked, out) && out.size() == asked.size();
+  });
+}
+
+void incarnation_info_ref(benchmark::State& state, long long sets) {
+  std::string path = catalog_file(sets);
+  sqlite3* db = path.empty() ? nullptr : sqlite_open(path);
+  if (db == nullptr) {
+    state.SkipWithError("catalog not built");
+    return;
+  }
+  {
+    std::string marks = "?";
+    for (int i = 1; i < kPage; ++i)
+      marks += ",?";
+    Prepared info(db, "SELECT c.uuid, c.incarnation, c.state, c.backup_time, " +
+                          restorable_sql("c") + " restorable, CASE WHEN c.state & 16 = 16 THEN " +
+                          replicate_job_exists("c") + " END replicated FROM " + table(kPool) +
+                          " c WHERE c.uuid IN (" + marks + ")");
+    std::vector<std::string> asked = asked_uuids(sets);
+    timed(state, [&] {
+      for (int i = 0; i < kPage; ++i)
+        bind_blob(info.stmt, i + 1, asked[i]);
+      Row_Sink sink;
+      return step_all(info.stmt, sink);
+    });
+  }
+  sqlite3_close(db);
+}
+
+void expired_set_lib(benchmark::State& state, long long sets) {
+  Opened_Catalog catalog(sets);
+  if (!catalog.ok) {
+    state.SkipWithError("catalog not built");
+    return;
+  }
+  timed(state, [&] {
+    Array out;
+    return catalog.impl.get_a_expired_set(kPool, out, 3, 30) && !out.empty();
+  });
+}
+
+// The retention statements as written out for the design, run by hand.
+void expired_set_ref(benchmark::State& state, long long sets) {
+  std::string path = catalog_file(sets);
+  sqlite3* db = path.empty() ? nullptr : sqlite_open(path);
+  if (db == nullptr) {
+    state.SkipWithError("catalog not built");
+    return;
+  }
+  const std::string t = table(kPool);
+  sqlite_exec(db,
+              "CREATE TEMPORARY TABLE IF NOT EXISTS `exclude_incarnation`(incarnation binary(16) "
+              "not null);");
+  {
+    Prepared plain(
+        db, "INSERT INTO exclude_incarnation SELECT t.incarnation FROM " + t +
+                " t JOIN (SELECT resource_uuid,minor_resource_id,MAX(backup_time) backup_time "
+                "FROM " +
+                t +
+                " WHERE state & 11 = 1 AND incarnation NOT IN (SELECT incarnation FROM "
+                "exclude_incarnation) AND agent not like 'backup.%.vm' GROUP BY "
+                "resource_uuid,minor_resource_id) a ON a.resource_uuid=t.resource_uuid AND "
+                "COALESCE(a.minor_resource_id, '')=COALESCE(t.minor_resource_id, '') AND "
+                "a.backup_time=t.backup_time");
+    Prepared vm(db, "INSERT INTO exclude_incarnation SELECT t.incarnation FROM " + t +
+                        " t JOIN (SELECT minor_resource_id,MAX(backup_time) backup_time FROM " + t +
+                        " WHERE state & 11 = 1 AND incarnation NOT IN (SELECT incarnation FROM "
+                        "exclude_incarnation) AND agent like 'backup.%.vm' GROUP BY "
+                        "minor_resource_id) a ON COALESCE(a.minor_resource_id, "
+                        "'')=COALESCE(t.minor_resource_id, '') AND a.backup_time=t.backup_time");
+    Prepared oldest(
+        db, "SELECT incarnation FROM (    SELECT incarnation, MAX(backup_time) backup_time FROM " +
+                t +
+                "    WHERE incarnation NOT IN (SELECT incarnation FROM exclude_incarnation)    "
+                "AND state & 11 = 1 GROUP BY incarnation) `t` WHERE backup_time < "
+                "DATETIME('NOW', '-30 days') ORDER BY backup_time");
+    Prepared chain(db, "SELECT * FROM " + t + " WHERE incarnation = ?");
+    timed(state, [&] {
+      Row_Sink sink;
+      bool ok = true;
+      for (int i = 0; ok && i < 3; ++i)
+        ok = step_all(plain.stmt, sink) && step_all(vm.stmt, sink);
+      ok = ok && sqlite3_step(oldest.stmt) == SQLITE_ROW;
+      if (ok) {
+        const void* b = sqlite3_column_blob(oldest.stmt, 0);
+        sqlite3_bind_blob(chain.stmt, 1, b, sqlite3_column_bytes(oldest.stmt, 0), SQLITE_TRANSIENT);
+        ok = step_all(chain.stmt, sink);
+      }
+      sqlite3_reset(oldest.stmt);
+      return sqlite_exec(db, "delete from exclude_incarnation;") && ok;
+    });
+  }
+  sqlite3_close(db);
+}
+
+// ---------------------------------------------------------------------------
+// Cases on MariaDB.
+
+std::string mariadb_socket() {
+  const char* socket = std::getenv("SCAT_BENCH_MARIADB_SOCKET");
+  return socket != nullptr ? socket : "";
+}
+
+const char kSchema[] = "scat_bench";
+
+MYSQL* mariadb_open(const char* schema) {
+  MYSQL* m = mysql_init(nullptr);
+  if (mysql_real_connect(m, "localhost", "root", "", schema, 0, mariadb_socket().c_str(), 0) ==
+      nullptr) {
+    std::fprintf(stderr, "mariadb: %s\n", mysql_error(m));
+    mysql_close(m);
+    return nullptr;
+  }
+  mysql_query(m, "SET time_zone='+00:00'");
+  return m;
+}
+
+// A fresh schema on the server, where the library's shared catalog lives.
+bool mariadb_schema() {
+  MYSQL* admin = mariadb_open(nullptr);
+  if (admin == nullptr)
+    return false;
+  std::string text = std::string("DROP DATABASE IF EXISTS ") + kSchema;
+  bool ok = mysql_query(admin, text.c_str()) == 0;
+  text = std::string("CREATE DATABASE ") + kSchema + " CHARACTER SET utf8mb4";
+  ok = ok && mysql_query(admin, text.c_str()) == 0;
+  mysql_close(admin);
+  database::Database db;
+  db.name("storage_catalog")
+      .type(database::Database::MYSQL)
+      .socket(mariadb_socket())
+      .user("root")
+      .schema(kSchema);
+  database::Manager::instance()->configure("storage_catalog", db);
+  database::sql::Legacy_Manager::instance()->close("storage_catalog");
+  return ok;
+}
+
+void add_catalog_mariadb_lib(benchmark::State& state) {
+  if (!mariadb_schema()) {
+    state.SkipWithError("no MariaDB server");
+    return;
+  }
+  Storage_Catalog_Manager_Database_Impl impl("");
+  if (!impl.open() || !impl.add_pool(pool_record(kRefPool))) {
+    state.SkipWithError("catalog not opened");
+    return;
+  }
+  // Held as a caller's thread would between calls.
+  database::sql::Connection_Ptr lease = impl.get_connection();
+  long long n = 0;
+  timed(state, [&] { return impl.add_catalog(kRefPool, new_set_record(++n)); });
+}
+
+void add_catalog_mariadb_ref(benchmark::State& state) {
+  if (!mariadb_schema()) {
+    state.SkipWithError("no MariaDB server");
+    return;
+  }
+  {
+    Storage_Catalog_Manager_Database_Impl impl("");
+    if (!impl.open() || !impl.add_pool(pool_record(kRefPool))) {
+      state.SkipWithError("catalog not opened");
+      return;
+    }
+  }
+  MYSQL* m = mariadb_open(kSchema);
+  MYSQL_STMT* stmt = m == nullptr ? nullptr : mysql_stmt_init(m);
+  std::string text = "REPLACE INTO " + table(kRefPool) + " " + kCatalogInsertColumns;
+  if (stmt == nullptr || mysql_stmt_prepare(stmt, text.c_str(), text.size()) != 0) {
+    state.SkipWithError("not prepared");
+    return;
+  }
+  long long n = 0;
+  timed(state, [&] {
+    Object r = new_set_record(++n);
+    MYSQL_BIND binds[16];
+    std::memset(binds, 0, sizeof binds);
+    std::string strings[16];
+    long long integers[16];
+    auto text_at = [&](int i, const std::string& v, enum_field_types type) {
+      strings[i] = v;
+      binds[i].buffer_type = type;
+      binds[i].buffer = &strings[i][0];
+      binds[i].buffer_length = strings[i].size();
+    };
+    bind_set_record(
+        r, [&](int i, const std::string& v) { text_at(i, v, MYSQL_TYPE_STRING); },
+        [&](int i, const std::string& v) { text_at(i, blob(v), MYSQL_TYPE_BLOB); },
+        [&](int i, long long v) {
+          integers[i] = v;
+          binds[i].buffer_type = MYSQL_TYPE_LONGLONG;
+          binds[i].buffer = &integers[i];
+        });
+    return mysql_stmt_bind_param(stmt, binds) == 0 && mysql_stmt_execute(stmt) == 0;
+  });
+  mysql_stmt_close(stmt);
+  mysql_close(m);
+}
+
+// ---------------------------------------------------------------------------
+
+void register_pair(const std::string& name, long long size,
+                   std::function<void(benchmark::State&)> lib,
+                   std::function<void(benchmark::State&)> ref) {
+  std::string base = name + "/" + std::to_string(size) + "/";
+  benchmark::RegisterBenchmark((base + "lib").c_str(), lib)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((base + "ref").c_str(), ref)->Unit(benchmark::kMillisecond);
+}
+
+void register_cases(const std::vector<long long>& sizes) {
+  register_pair("add_catalog_sqlite", 0, add_catalog_sqlite_lib, add_catalog_sqlite_ref);
+  if (!mariadb_socket().empty())
+    register_pair("add_catalog_mariadb", 0, add_catalog_mariadb_lib, add_catalog_mariadb_ref);
+  for (long long n : sizes) {
+    register_pair(
+        "query_catalog_detail", n, [n](benchmark::State& s) { query_catalog_lib(s, n, true); },
+        [n](benchmark::State& s) { query_catalog_ref(s, n, true); });
+    register_pair(
+        "query_catalog_plain", n, [n](benchmark::State& s) { query_catalog_lib(s, n, false); },
+        [n](benchmark::State& s) { query_catalog_ref(s, n, false); });
+    register_pair(
+        "get_incarnation_info", n, [n](benchmark::State& s) { incarnation_info_lib(s, n); },
+        [n](benchmark::State& s) { incarnation_info_ref(s, n); });
+    register_pair(
+        "get_a_expired_set", n, [n](benchmark::State& s) { expired_set_lib(s, n); },
+        [n](benchmark::State& s) { expired_set_ref(s, n); });
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<long long> sizes;
+  std::vector<char*> rest;
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg.compare(0, 11, "--scat_dir=") == 0) {
+      g_dir = arg.substr(11);
+    } else if (arg.compare(0, 13, "--scat_sizes=") == 0) {
+      std::string list = arg.substr(13);
+      for (std::size_t at = 0; at < list.size();) {
+        std::size_t end = list.find(',', at);
+        if (end == std::string::npos)
+          end = list.size();
+        sizes.push_back(std::atoll(list.substr(at, end - at).c_str()));
+        at = end + 1;
+      }
+    } else {
+      rest.push_back(argv[i]);
+    }
+  }
+  if (g_dir.empty()) {
+    std::fprintf(stderr, "usage: %s --scat_dir=DIR [--scat_sizes=N,...] [benchmark flags]\n",
+                 argv[0]);
+    return 2;
+  }
+  if (sizes.empty())
+    sizes.push_back(10000);
+  register_cases(sizes);
+  int n = static_cast<int>(rest.size());
+  benchmark::Initialize(&n, rest.data());
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
