@@ -22,8 +22,7 @@ long long count_devices(Session& session) {
 
 int run_init(Session& session, const Command_Args&) {
   session.front();
-  Object out{{"catalog", session.location().describe()},
-             {"created", session.created()}};
+  Object out{{"catalog", session.location().describe()}, {"created", session.created()}};
   session.print(out);
   return EXIT_DONE;
 }

@@ -10,11 +10,20 @@ namespace scatctl {
 namespace {
 
 // The columns the catalog query filters on.
-const char* const kColumns[] = {"backup_type", "id",          "uuid",
-                                "uid",         "host_uuid",   "resource_uuid",
-                                "agent",       "backup_time", "size",
-                                "name",        "pool_uuid",   "incarnation",
-                                "minor_resource_id", "minor_resource_name"};
+const char* const kColumns[] = {"backup_type",
+                                "id",
+                                "uuid",
+                                "uid",
+                                "host_uuid",
+                                "resource_uuid",
+                                "agent",
+                                "backup_time",
+                                "size",
+                                "name",
+                                "pool_uuid",
+                                "incarnation",
+                                "minor_resource_id",
+                                "minor_resource_name"};
 
 bool is_column(const std::string& key) {
   for (const char* column : kColumns)

@@ -30,7 +30,8 @@ std::string catalog_file_in(const std::string& dir) {
     if (fs::is_regular_file(file, error))
       return file.string();
   }
-  throw usage_error("'" + dir + "' is a folder without a catalog (catalog.db or "
+  throw usage_error("'" + dir +
+                    "' is a folder without a catalog (catalog.db or "
                     "storage_catalog.db)");
 }
 
@@ -91,8 +92,8 @@ Catalog_Location locate_catalog(const std::string& catalog_option) {
     return where;
   }
   std::error_code error;
-  std::string file = fs::is_directory(catalog_option, error) ? catalog_file_in(catalog_option)
-                                                              : catalog_option;
+  std::string file =
+      fs::is_directory(catalog_option, error) ? catalog_file_in(catalog_option) : catalog_option;
   where.db.name(kCatalogName).type(database::Database::SQLITE).path(file);
   return where;
 }

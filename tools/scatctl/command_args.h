@@ -12,7 +12,7 @@ namespace scatctl {
 
 struct Command_Args {
   // Global options
-  std::string catalog;  // --catalog: an SQLite catalog file (or its folder)
+  std::string catalog;   // --catalog: an SQLite catalog file (or its folder)
   bool compact = false;  // --json
   bool verbose = false;  // --verbose
 

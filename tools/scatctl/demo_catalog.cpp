@@ -25,8 +25,7 @@ const std::vector<Demo_Resource> kResources = {
     {"a3c1e5f7092b4d6e8f10213243546576", "mail-server", "backup.file", "", "FIIIIII"},
     {"b4d2f6081a3c4e5f7081920a1b2c3d4e", "erp-database", "backup.mssql", "", "FDDDDDD+L"},
     {"c5e3071b2d4f4a6b8c9d0e1f20314253", "file-share", "backup.file", "", "FIIIIIICIIIIII"},
-    {"d6f4182c3e5a4b7c9dae0f1021324354", "web-01", "backup.vmware.vm", "vm-4211",
-     "FIIIIIIIIIIIII"},
+    {"d6f4182c3e5a4b7c9dae0f1021324354", "web-01", "backup.vmware.vm", "vm-4211", "FIIIIIIIIIIIII"},
 };
 
 const std::vector<Demo_Pool> kPools = {
@@ -82,8 +81,8 @@ void write_data(const fs::path& file, long long bytes, std::mt19937_64& random) 
   for (long long written = 0; written < bytes; written += static_cast<long long>(block.size())) {
     for (char& c : block)
       c = static_cast<char>(random() & 0xff);
-    out.write(block.data(), static_cast<std::streamsize>(std::min<long long>(
-                                block.size(), bytes - written)));
+    out.write(block.data(),
+              static_cast<std::streamsize>(std::min<long long>(block.size(), bytes - written)));
   }
   if (!out)
     throw Failure("cannot write the sample file '" + file.string() + "'");
@@ -125,12 +124,9 @@ class Builder {
                           "s3://archive-bucket.example.com/storaged"};
     for (std::size_t i = 0; i < kPools.size(); ++i) {
       const Demo_Pool& p = kPools[i];
-      Object pool{{"uuid", p.uuid},
-                  {"name", p.name},
-                  {"high_water_mark", 90},
-                  {"retention_days", p.retention_days},
-                  {"state", "normal"},
-                  {"extended_attrs", Object{{"kind", p.kind}}}};
+      Object pool{{"uuid", p.uuid},        {"name", p.name},
+                  {"high_water_mark", 90}, {"retention_days", p.retention_days},
+                  {"state", "normal"},     {"extended_attrs", Object{{"kind", p.kind}}}};
       check(front_.add_pool(pool), std::string("add pool ") + p.name);
       std::string url =
           urls[i] != nullptr ? urls[i] : "file://" + fs::absolute(pool_folder()).string();
@@ -261,8 +257,7 @@ class Builder {
       if (std::string(w.resource->name) != "erp-database")
         continue;
       if (w.type == "FULL" && copied < 2) {
-        check(front_.add_catalog(kPools[2].uuid, set_record(w, Array())),
-              "archive " + w.name);
+        check(front_.add_catalog(kPools[2].uuid, set_record(w, Array())), "archive " + w.name);
         ++facts_.sets;
         ++copied;
       }

@@ -37,10 +37,10 @@ const Demo_Pool& demo_pool(const char* name);
 
 // The numbers the walk-through quotes.
 struct Demo_Facts {
-  int sets = 0;             // backup sets written in all pools
-  int files = 0;            // files made on disk for the file pool
+  int sets = 0;              // backup sets written in all pools
+  int files = 0;             // files made on disk for the file pool
   long long file_bytes = 0;  // their bytes
-  std::string offline_set;  // the set the demo marks offline
+  std::string offline_set;   // the set the demo marks offline
   std::string broken_chain;  // its chain
 };
 

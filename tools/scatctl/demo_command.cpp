@@ -104,8 +104,9 @@ std::string chain_summary(const Array& chain) {
 
 void show_pools(Session& session) {
   Storage_Catalog_Manager& front = session.front();
-  std::printf("%s\n", "  A pool is a place backups are written to; each pool has a catalog table "
-                      "of\n  its backup sets. The sample has three:\n");
+  std::printf("%s\n",
+              "  A pool is a place backups are written to; each pool has a catalog table "
+              "of\n  its backup sets. The sample has three:\n");
   std::printf("  %s%s%s%s%s\n", pad("POOL", 16).c_str(), pad("KIND", 16).c_str(),
               pad("RETENTION", 11).c_str(), pad("SETS", 6).c_str(), "DEVICE");
   for (const Demo_Pool& p : demo_pools()) {
@@ -132,8 +133,7 @@ void show_chains(Session& session, const Array& sets) {
       "  Backups form chains. A chain starts with a FULL backup; every later set of\n"
       "  the chain (INCREMENTAL, CUMULATIVE, DIFF, LOG) needs the sets before it. Each\n"
       "  set names its chain's first set in \"incarnation\". In primary-disk:\n\n");
-  std::printf("  %s%s%s\n", pad("RESOURCE", 15).c_str(), pad("CHAINS", 8).c_str(),
-              "NEWEST CHAIN");
+  std::printf("  %s%s%s\n", pad("RESOURCE", 15).c_str(), pad("CHAINS", 8).c_str(), "NEWEST CHAIN");
   std::map<const Demo_Resource*, std::vector<Array>> by_resource;
   for (const auto& chain : chains_of(sets))
     by_resource[resource_of(chain.second.front())].push_back(chain.second);
@@ -149,8 +149,9 @@ void show_chains(Session& session, const Array& sets) {
                 pad(std::to_string(chains.size()), 8).c_str(), chain_summary(newest).c_str(),
                 newest.front().value("backup_time", "").substr(0, 10).c_str());
   }
-  std::printf("\n  web-01 is a VM (agent backup.vmware.vm): retention groups such sets by the\n"
-              "  VM's id (minor_resource_id), not by the resource that backed it up.\n");
+  std::printf(
+      "\n  web-01 is a VM (agent backup.vmware.vm): retention groups such sets by the\n"
+      "  VM's id (minor_resource_id), not by the resource that backed it up.\n");
 }
 
 void show_restorability(Session& session, const Demo_Facts& facts) {
@@ -166,8 +167,8 @@ void show_restorability(Session& session, const Demo_Facts& facts) {
   for (const Value& set : chain)
     uuids.push_back(set.value("uuid", ""));
   Value info;
-  session.front().get_incarnation_info(
-      Array{Object{{"pool_uuid", pool}, {"catalog_uuids", uuids}}}, info);
+  session.front().get_incarnation_info(Array{Object{{"pool_uuid", pool}, {"catalog_uuids", uuids}}},
+                                       info);
   std::map<std::string, bool> restorable;
   if (info.is_array())
     for (const Value& answer : info)
@@ -283,11 +284,12 @@ int run_demo(Session& session, const Command_Args& a) {
   }
   std::printf("scatctl demo: a sample storage catalog in %s\n\n", folder.c_str());
   std::printf("  catalog  %s (SQLite)\n", file.c_str());
-  std::printf("  made     %d backup sets of %zu resources in %zu pools: 8 weeks of nightly\n"
-              "           backups, written through the library as a backup daemon writes them;\n"
-              "           %d real files (%s) under %s/pools/primary\n",
-              facts.sets, demo_resources().size(), demo_pools().size(), facts.files,
-              human_bytes(facts.file_bytes).c_str(), folder.c_str());
+  std::printf(
+      "  made     %d backup sets of %zu resources in %zu pools: 8 weeks of nightly\n"
+      "           backups, written through the library as a backup daemon writes them;\n"
+      "           %d real files (%s) under %s/pools/primary\n",
+      facts.sets, demo_resources().size(), demo_pools().size(), facts.files,
+      human_bytes(facts.file_bytes).c_str(), folder.c_str());
   screen(1, "Pools");
   show_pools(session);
   screen(2, "Backup chains");

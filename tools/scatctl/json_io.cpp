@@ -119,7 +119,7 @@ std::string text_of(const Object& record, const std::string& key, const std::str
 long long number_of(const Object& record, const std::string& key, long long fallback) {
   auto it = record.find(key);
   return it != record.end() && it->second.is_number_integer() ? it->second.get<long long>()
-                                                               : fallback;
+                                                              : fallback;
 }
 
 void print_json(const Value& value, bool compact, std::FILE* out) {

@@ -45,8 +45,8 @@ bool find_set(Session& session, const std::string& pool_uuid, const std::string&
   require_pool(session, pool_uuid);
   Array rows;
   session.forget_reason();
-  if (!session.front().query_catalog(pool_uuid, Object{{"uuid", set_uuid}}, "backup_time", false,
-                                     0, -1, rows, nullptr, detail, false))
+  if (!session.front().query_catalog(pool_uuid, Object{{"uuid", set_uuid}}, "backup_time", false, 0,
+                                     -1, rows, nullptr, detail, false))
     throw session.failed("cannot read backup set " + set_uuid);
   if (rows.empty() || !rows.front().is_object())
     return false;
@@ -65,8 +65,8 @@ Object require_set(Session& session, const std::string& pool_uuid, const std::st
 Array all_sets(Session& session, const std::string& pool_uuid) {
   Array rows;
   session.forget_reason();
-  if (!session.front().query_catalog(pool_uuid, Object(), "backup_time", true, 0, -1, rows,
-                                     nullptr, false, false))
+  if (!session.front().query_catalog(pool_uuid, Object(), "backup_time", true, 0, -1, rows, nullptr,
+                                     false, false))
     throw session.failed("cannot read the backup sets of pool " + pool_uuid);
   return rows;
 }

@@ -7,6 +7,7 @@
 #include <exception>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -42,6 +43,33 @@ std::string command_footer(const Command& c) {
   return std::string("Examples:\n") + c.examples;
 }
 
+// CLI11 reports a word that names no command as a missing command; say
+// which word it was.
+std::string parse_error_text(CLI::App& app, const std::map<std::string, CLI::App*>& topics,
+                             const CLI::ParseError& e) {
+  CLI::App* where = &app;
+  std::string path;
+  for (const auto& topic : topics) {
+    if (topic.second->parsed()) {
+      where = topic.second;
+      path = topic.first + " ";
+    }
+  }
+  std::vector<std::string> left = where->remaining();
+  if (left.empty())
+    left = app.remaining();
+  if (dynamic_cast<const CLI::RequiredError*>(&e) == nullptr)
+    return e.what();
+  if (!left.empty() && left.front().compare(0, 1, "-") != 0)
+    return "unknown command '" + path + left.front() + "'";
+  std::string names;
+  for (const CLI::App* sub : where->get_subcommands([](CLI::App*) { return true; }))
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  return (path.empty() ? std::string("a command is needed")
+                       : "'" + path.substr(0, path.size() - 1) + "' needs one of") +
+         ": " + names;
+}
+
 int report(const std::string& message, int code) {
   std::fprintf(stderr, "scatctl: %s\n", message.c_str());
   return code;
@@ -52,8 +80,7 @@ int report(const std::string& message, int code) {
 int main(int argc, char** argv) {
   scatctl::Log_Sink& log = scatctl::Log_Sink::instance();
   Command_Args args;
-  CLI::App app("scatctl: look into and change a storage catalog through the library.",
-               "scatctl");
+  CLI::App app("scatctl: look into and change a storage catalog through the library.", "scatctl");
   app.footer(command_overview());
   app.require_subcommand(1);
   app.fallthrough();
@@ -86,7 +113,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    return report(std::string(e.what()) + " (see 'scatctl --help')", scatctl::EXIT_USAGE);
+    return report(parse_error_text(app, topics, e) + " (see 'scatctl --help')",
+                  scatctl::EXIT_USAGE);
   }
 
   const Command* chosen = nullptr;

@@ -32,8 +32,10 @@ void uuid(CLI::App& app, Command_Args& a, const char* what) {
 }
 
 void input(CLI::App& app, Command_Args& a, const char* what) {
-  app.add_option("JSON", a.input, std::string(what) + " (JSON object; '-' or left out: read "
-                                                      "from standard input)");
+  app.add_option("JSON", a.input,
+                 std::string(what) +
+                     " (JSON object; '-' or left out: read "
+                     "from standard input)");
 }
 
 void state_names(CLI::App& app, Command_Args& a) {
@@ -55,8 +57,7 @@ void where(CLI::App& app, Command_Args& a) {
 void paging(CLI::App& app, Command_Args& a) {
   app.add_option("--limit", a.limit, "At most this many rows (-1: all)")
       ->check(CLI::Range(-1LL, static_cast<long long>(1) << 62));
-  app.add_option("--offset", a.offset, "Skip this many rows first")
-      ->check(CLI::NonNegativeNumber);
+  app.add_option("--offset", a.offset, "Skip this many rows first")->check(CLI::NonNegativeNumber);
 }
 
 void set_filters(CLI::App& app, Command_Args& a) {
@@ -67,7 +68,8 @@ void set_filters(CLI::App& app, Command_Args& a) {
   app.add_option("--states", a.states, "Only sets with all of these states (comma-separated)");
   app.add_option("--not-states", a.not_states, "Only sets with none of these states");
   app.add_option("--type", a.type, "Only sets of these backup types (comma-separated)");
-  app.add_option("--since", a.since, "Only sets made at or after this time (YYYY-MM-DD[ HH:MM:SS])");
+  app.add_option("--since", a.since,
+                 "Only sets made at or after this time (YYYY-MM-DD[ HH:MM:SS])");
   app.add_option("--before", a.before, "Only sets made before this time");
   app.add_option("--resource", a.resource, "Only sets of this resource uuid");
   app.add_option("--order", a.order, "Sort by this column (default: backup_time)");

@@ -15,9 +15,9 @@ namespace opt {
 
 void global(CLI::App& app, Command_Args& a);  // --catalog, --json, --verbose
 
-void pool(CLI::App& app, Command_Args& a);         // POOL
-void set(CLI::App& app, Command_Args& a);          // SET
-void sets(CLI::App& app, Command_Args& a);         // SET...
+void pool(CLI::App& app, Command_Args& a);                    // POOL
+void set(CLI::App& app, Command_Args& a);                     // SET
+void sets(CLI::App& app, Command_Args& a);                    // SET...
 void uuid(CLI::App& app, Command_Args& a, const char* what);  // UUID
 // JSON, optional: standard input when left out or "-".
 void input(CLI::App& app, Command_Args& a, const char* what);

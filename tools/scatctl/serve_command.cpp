@@ -13,9 +13,9 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include <ace/DLL_Manager.h>
 #include <ace/Service_Config.h>
 
 #include "platform/sql/legacy_manager.h"
@@ -31,23 +31,19 @@ namespace scatctl {
 
 namespace {
 
-// The folder of the library scatctl itself runs with, added to the search
-// path of the configurator's loader, so that a svc.conf naming the library
-// by its plain name ("storage_catalog") finds this very copy, in the build
-// tree as once installed.
-void add_own_library_folder() {
+// The library scatctl itself runs with, made known to the configurator's
+// loader under its plain name: a svc.conf naming "storage_catalog" gets
+// this very copy, in the build tree as once installed, without a search
+// path. A svc.conf naming a file gets that file.
+void register_own_library() {
   Dl_info info;
   if (dladdr(reinterpret_cast<void*>(&_make_Storage_Catalog_Service), &info) == 0 ||
       info.dli_fname == nullptr)
     return;
-  std::string file = info.dli_fname;
-  std::string::size_type slash = file.rfind('/');
-  if (slash == std::string::npos)
-    return;
-  std::string path = file.substr(0, slash);
-  if (const char* old = std::getenv("LD_LIBRARY_PATH"))
-    path += std::string(":") + old;
-  setenv("LD_LIBRARY_PATH", path.c_str(), 1);
+  // Already loaded: this only counts one more user of it.
+  ACE_SHLIB_HANDLE handle = dlopen(info.dli_fname, RTLD_NOW);
+  if (handle != nullptr)
+    ACE_DLL_Manager::instance()->open_dll(ACE_TEXT("storage_catalog"), RTLD_NOW, handle);
 }
 
 int run_serve(Session& session, const Command_Args& a) {
@@ -61,15 +57,19 @@ int run_serve(Session& session, const Command_Args& a) {
   sigaddset(&stop, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
-  add_own_library_folder();
+  register_own_library();
   // A host's log is its record of what happened: every line goes out.
   Log_Sink::instance().set_echo(true);
   std::string file = a.config;
   ACE_TCHAR program[] = ACE_TEXT("scatctl");
   ACE_TCHAR file_flag[] = ACE_TEXT("-f");
-  ACE_TCHAR* argv[] = {program, file_flag, &file[0], nullptr};
+  ACE_TCHAR debug_flag[] = ACE_TEXT("-d");
+  ACE_TCHAR* argv[] = {program, file_flag, &file[0], debug_flag, nullptr};
   session.forget_reason();
-  if (ACE_Service_Config::open(3, argv, ACE_DEFAULT_LOGGER_KEY, true, true) != 0) {
+  // With --verbose the configurator tells what it loads, too.
+  int result =
+      ACE_Service_Config::open(a.verbose ? 4 : 3, argv, ACE_DEFAULT_LOGGER_KEY, true, true);
+  if (result != 0) {
     Failure failure = session.failed("cannot start the services of " + a.config);
     ACE_Service_Config::close();
     throw failure;
@@ -93,11 +93,11 @@ int run_serve(Session& session, const Command_Args& a) {
 }  // namespace
 
 void add_serve_command(Command_Table& table) {
-  table.push_back(
-      {nullptr, "serve", "Host the library as the daemon does, from a svc.conf, until a signal",
-       "  scatctl serve --config tools/svc.conf.example\n"
-       "  STORAGED_DB_DIR=/tmp/scat scatctl serve --config svc.conf\n",
-       Catalog_Use::NONE, opt::config, run_serve});
+  table.push_back({nullptr, "serve",
+                   "Host the library as the daemon does, from a svc.conf, until a signal",
+                   "  scatctl serve --config tools/svc.conf.example\n"
+                   "  STORAGED_DB_DIR=/tmp/scat scatctl serve --config svc.conf\n",
+                   Catalog_Use::NONE, opt::config, run_serve});
 }
 
 }  // namespace scatctl

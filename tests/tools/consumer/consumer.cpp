@@ -17,8 +17,11 @@ int main(int argc, char** argv) {
   Storage_Catalog_Manager_Database_Impl catalog(std::string(argv[1]) + "/catalog.db");
   if (!catalog.open() || !catalog.add_pool(Object{{"uuid", pool}, {"name", "consumer"}}))
     return 1;
-  Object record{{"uuid", set}, {"incarnation", set}, {"backup_type", "FULL"},
-                {"backup_time", "2024-05-01 22:00:00"}, {"state", CST_ONLINE}};
+  Object record{{"uuid", set},
+                {"incarnation", set},
+                {"backup_type", "FULL"},
+                {"backup_time", "2024-05-01 22:00:00"},
+                {"state", CST_ONLINE}};
   Array rows;
   if (!catalog.add_catalog(pool, record) ||
       !catalog.query_catalog(pool, Object(), "backup_time", false, 0, -1, rows, nullptr, true,
