@@ -10,7 +10,7 @@ set(SCAT_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/storage_catalog)
 set(SCAT_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/storage_catalog)
 
 install(TARGETS storage_catalog platform_json platform_runtime platform_sql platform_queue
-    platform_common platform_rpc platform_job
+    platform_common platform_rpc platform_job platform_poolutil
   EXPORT storage_catalog_targets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${SCAT_INSTALL_INCLUDEDIR})

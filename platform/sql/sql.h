@@ -29,7 +29,8 @@ inline int dialect_of_type(int db_type) {
   return db_type == DIALECT_MYSQL ? DIALECT_MYSQL : DIALECT_SQLITE;
 }
 
-// Comparison operators of filter items. Two-letter names: eq ne le lt gt ge lk.
+// Comparison operators of filter items. Two-letter names: eq ne le lt gt ge
+// lk ba.
 enum Operator {
   OP_NONE = 0,
   OP_EQ = 1,
@@ -40,7 +41,8 @@ enum Operator {
   OP_GE = 6,
   OP_LIKE = 7,
   OP_IN = 8,
-  OP_NOT_IN = 9
+  OP_NOT_IN = 9,
+  OP_BETWEEN = 10  // the value is an array of the two bounds
 };
 
 // Characters of unquoted names and of ":name" parameters: a letter or '_'
@@ -179,6 +181,9 @@ class Filter_SQL {
   void clear();
   bool valid() const { return invalid_reason_.empty(); }
   const std::string& invalid_reason() const { return invalid_reason_; }
+  // Marks the filter unusable: rendering it fails with `reason` (the first
+  // one given) until clear().
+  void invalidate(const std::string& reason);
 
   void render(Render_Context& ctx) const;
 

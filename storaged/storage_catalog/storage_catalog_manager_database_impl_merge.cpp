@@ -4,6 +4,7 @@
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/common/module_name.h"
 #include "platform/runtime/log.h"
@@ -94,50 +95,103 @@ bool shape_time_point(Object& row, const std::map<std::string, URI>& uris) {
   return false;
 }
 
-// One page of the time point union (whose parts take `values`) and, when
-// `total` is not null, the number of its rows.
-bool read_time_points(const Connection_Ptr& conn, const std::string& union_text,
-                      const Bindings& values, const std::map<std::string, URI>& uris,
-                      long long offset, long long limit, Array& out, long long* total) {
+// Pools per union: SQLite refuses a compound statement of more than 500
+// terms, and MariaDB opens every table of one statement at once.
+const std::size_t kPoolsPerUnion = 100;
+
+// Orders time point rows as the SQL below does: newest first, then by
+// pool; NULL times last, as both engines sort them in descending order.
+bool newer_time_point(const Value& a, const Value& b) {
+  auto rank = [](const Value& v) { return v.is_null() ? 0 : v.is_number() ? 1 : 2; };
+  const Value& ta = a["time_point"];
+  const Value& tb = b["time_point"];
+  if (rank(ta) != rank(tb))
+    return rank(ta) > rank(tb);
+  if (ta.is_number() && ta != tb)
+    return ta.get<double>() > tb.get<double>();
+  if (ta.is_string() && ta != tb)
+    return ta.get_ref<const std::string&>() > tb.get_ref<const std::string&>();
+  const std::string* pa = object_get_str(a.get_ref<const Object&>(), "pool_uuid");
+  const std::string* pb = object_get_str(b.get_ref<const Object&>(), "pool_uuid");
+  return pa != nullptr && pb != nullptr && *pa < *pb;
+}
+
+// The rows of one union of pools (whose parts take `values`), ordered,
+// the first `wanted` of them (all when negative); `*total` grows by the
+// number of its rows when not null.
+bool read_union(const Connection_Ptr& conn, const std::string& union_text, const Bindings& values,
+                long long wanted, Array& rows, long long* total) {
   // A union is ordered by the names of its own columns.
-  SQL page(union_text + " ORDER BY time_point DESC LIMIT " +
-           (limit < 0 ? database::sql::no_limit(conn->dialect()) : std::to_string(limit)) +
-           " OFFSET " + std::to_string(std::max(offset, 0LL)));
+  SQL page(union_text + " ORDER BY time_point DESC, pool_uuid LIMIT " +
+           (wanted < 0 ? database::sql::no_limit(conn->dialect()) : std::to_string(wanted)));
   SQL count("SELECT COUNT(*) FROM (" + union_text + ") `t`;");
   for (const auto& value : values) {
     page.bind(value.first, value.second);
     count.bind(value.first, value.second);
   }
-  Array rows;
-  if (!read_rows(conn, page, rows))
+  Array read;
+  if (!read_rows(conn, page, read))
     return false;
-  for (Value& row : rows) {
-    if (shape_time_point(row.get_ref<Object&>(), uris))
-      out.push_back(std::move(row));
-  }
+  for (Value& row : read)
+    rows.push_back(std::move(row));
   if (total == nullptr)
     return true;
   Legacy_Cursor cursor(conn, count, Legacy_Cursor::SCALAR, 0);
   long long counted = 0;
   if (!cursor.fetch() || !(cursor >> counted))
     return false;
-  *total = counted;
+  *total += counted;
+  return true;
+}
+
+// One page of the time points of every union in `unions` taken as one
+// list and, when `total` is not null, the number of its rows.
+bool read_time_points(const Connection_Ptr& conn, const std::vector<std::string>& unions,
+                      const Bindings& values, const std::map<std::string, URI>& uris,
+                      long long offset, long long limit, Array& out, long long* total) {
+  offset = std::max(offset, 0LL);
+  // Each union gives no more than the page's end; the page is cut from
+  // their rows merged.
+  const long long wanted =
+      limit < 0 || limit > std::numeric_limits<long long>::max() - offset ? -1 : offset + limit;
+  long long counted = 0;
+  Array rows;
+  for (const std::string& union_text : unions) {
+    if (!read_union(conn, union_text, values, wanted, rows, total != nullptr ? &counted : nullptr))
+      return false;
+  }
+  std::stable_sort(rows.begin(), rows.end(), newer_time_point);
+  const std::size_t first = std::min(rows.size(), static_cast<std::size_t>(offset));
+  const std::size_t last =
+      wanted < 0 ? rows.size() : std::min(rows.size(), static_cast<std::size_t>(wanted));
+  for (std::size_t i = first; i < last; ++i) {
+    if (shape_time_point(rows[i].get_ref<Object&>(), uris))
+      out.push_back(std::move(rows[i]));
+  }
+  if (total != nullptr)
+    *total = counted;
   return true;
 }
 
 // The sets of the group whose `column` is `value`, but the newest
 // `retention` - 1, oldest first; none while a merge of the group is pending
 // or running. False (logged) when the query fails.
+//
+// A merge job works on the sets of its own pool, and minor resource ids
+// repeat from pool to pool, so only the pool's own jobs hold its group
+// back. A job that names no value of the column belongs to no group of it.
 bool read_merge_run(const Connection_Ptr& conn, const std::string& pool, const std::string& column,
                     const std::string& value, long long retention,
                     std::vector<std::string>& uuids) {
   SQL run("SELECT uuid FROM (SELECT id, uuid, backup_time FROM `" + pool +
-          "` WHERE state & 3 = 1 AND " + column + " = :group_val AND " + column +
-          " NOT IN (SELECT DISTINCT(" + column +
-          ") FROM `storage_catalog_merge_backup_job` WHERE state IN ('pending', 'running')) "
-          "ORDER BY id DESC LIMIT " +
+          "` WHERE state & 3 = 1 AND " + column +
+          " = :group_val AND NOT EXISTS (SELECT 1 FROM `storage_catalog_merge_backup_job` "
+          "WHERE state IN ('pending', 'running') AND pool_uuid = :pool_uuid AND " +
+          column + " = :group_val) ORDER BY id DESC LIMIT " +
           database::sql::no_limit(conn->dialect()) + " OFFSET " + std::to_string(retention - 1) +
           ") `t` ORDER BY id ASC;");
+  if (!bind_uuid_or_log(run, "pool_uuid", pool))
+    return false;
   if (column == "minor_resource_id")
     run.bind("group_val", value);
   else if (!bind_uuid_or_log(run, "group_val", value))
@@ -370,7 +424,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_disaster_restore_time_points(
     Bindings values;
     if (!time_point_conditions(filter, uuid_keys_, conditions, values))
       return false;
-    std::string union_text;
+    std::vector<std::string> unions;
+    std::size_t in_union = 0;
     std::map<std::string, URI> uris;
     for (const auto& pool : urls) {
       // The uuids come from the database, but name tables all the same.
@@ -381,17 +436,17 @@ bool Storage_Catalog_Manager_Database_Impl::get_disaster_restore_time_points(
         uris[pool.first] = uri;
       else
         LOG_ERROR("Failed to parse url: %s", pool.second.c_str());
-      if (!union_text.empty())
-        union_text += " union ";
-      union_text += "SELECT name, backup_time time_point, files, pool_uuid FROM `" + pool.first +
-                    "` WHERE agent = 'backupd' AND state & 3 = 1" + conditions;
+      if (unions.empty() || in_union == kPoolsPerUnion) {
+        unions.emplace_back();
+        in_union = 0;
+      } else {
+        unions.back() += " union ";
+      }
+      unions.back() += "SELECT name, backup_time time_point, files, pool_uuid FROM `" + pool.first +
+                       "` WHERE agent = 'backupd' AND state & 3 = 1" + conditions;
+      ++in_union;
     }
-    if (union_text.empty()) {
-      if (total != nullptr)
-        *total = 0;
-      return true;
-    }
-    return read_time_points(conn, union_text, values, uris, offset, limit, out, total);
+    return read_time_points(conn, unions, values, uris, offset, limit, out, total);
   });
 }
 

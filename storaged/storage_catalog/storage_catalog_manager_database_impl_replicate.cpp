@@ -330,12 +330,14 @@ bool Storage_Catalog_Manager_Database_Impl::get_not_replicated_catalogs(
     Connection_Ptr conn = pool_connection(source_pool);
     if (!conn)
       return false;
+    // A job that names no set (as a failed one may) hides none.
     Select_SQL sets;
     sets.table(source_pool);
     sets.where().and_filter()->add_sql(
-        "state & 3 = 1 AND uuid NOT IN (SELECT DISTINCT(catalog_uuid) FROM "
-        "`storage_catalog_pool_replicate_job` WHERE type = 'replicate' AND source_pool_uuid = "
-        ":uuid_1 AND target_pool_uuid = :uuid_2)");
+        "state & 3 = 1 AND NOT EXISTS (SELECT 1 FROM `storage_catalog_pool_replicate_job` j "
+        "WHERE j.type = 'replicate' AND j.source_pool_uuid = :uuid_1 AND j.target_pool_uuid = "
+        ":uuid_2 AND j.catalog_uuid = `" +
+        source_pool + "`.uuid)");
     return bind_uuid_or_log(sets, "uuid_1", source_pool) &&
            bind_uuid_or_log(sets, "uuid_2", target_pool) &&
            read_catalog_rows(conn, source_pool, sets, out, nullptr, false);

@@ -1,9 +1,11 @@
 // Backup-set state changes, lookups by file name, removal, and the sync
 // notices that tell the rest of the daemon about visible changes.
 //
-// A state change reads the state and writes the new one only if the state
-// is still the one read, reading again otherwise: two threads changing
-// different bits of one set never lose each other's change.
+// A state change reads the state and writes the new one in one
+// transaction that holds the set's row (the whole file on SQLite) from the
+// read to the commit, so writers of different bits of one set wait for
+// each other instead of losing, or failing on, each other's change. The
+// notice is published after the commit, for the state the change made.
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 
 #include "platform/runtime/log.h"
@@ -22,22 +24,22 @@ namespace {
 // Online, offline and expired: the bits other modules act on.
 const unsigned kVisibleStates = CST_ONLINE | CST_OFFLINE | CST_EXPIRED;
 
-// Compare-and-set attempts before a change that keeps meeting other
-// writers gives up.
-const int kChangeAttempts = 16;
-
 long long row_state(const Object& row) {
   auto it = row.find("state");
   return it != row.end() && it->second.is_number_integer() ? it->second.get<long long>() : 0;
 }
 
-// The state of set `uuid` of a known pool. False when there is no such set
-// or it cannot be read.
+// The state of set `uuid` of a known pool. With `lock_row`, the row stays
+// locked until the transaction open on `conn` ends (SQLite's write
+// transactions hold the whole file from their start). False when there is
+// no such set or it cannot be read.
 bool read_state(const Connection_Ptr& conn, const std::string& pool, const std::string& uuid,
-                Catalog_State& state) {
+                Catalog_State& state, bool lock_row = false) {
   return guarded("Failed to parse state", [&] {
+    SQL read("SELECT state FROM `" + pool + "` WHERE uuid=:uuid" +
+             (lock_row && is_mysql(conn) ? " FOR UPDATE" : ""));
     Object row;
-    if (!read_row_by_uuid(conn, pool, uuid, row, "state"))
+    if (!read.bind_uuid("uuid", uuid) || !read_row(conn, read, row))
       return false;
     state = static_cast<Catalog_State>(object_get_int64_or_throw(row, "state"));
     return true;
@@ -70,40 +72,34 @@ bool Storage_Catalog_Manager_Database_Impl::change_state(const std::string& pool
   Connection_Ptr conn = get_connection();
   if (!conn)
     return false;
-  for (int attempt = 0; attempt < kChangeAttempts; ++attempt) {
-    Catalog_State current;
-    if (!read_state(conn, pool, uuid, current)) {
-      LOG_ERROR("Invalid state on set_state, pool_uuid=%s, uuid=%s", pool.c_str(), uuid.c_str());
-      return false;
-    }
-    // Only a usable set can expire.
-    if (set && (state & CST_EXPIRED) && !(current & CST_ONLINE))
-      return true;
-    unsigned next = set ? (current | state) : (current & ~state);
-    if (next == current)
-      return true;
-    Update_SQL update;
-    update.table(pool).set("state", static_cast<long long>(next));
-    update.where().and_filter()->add_sql("uuid=:uuid AND state=:current");
-    update.bind_uuid("uuid", uuid);
-    update.bind("current", static_cast<long long>(current));
-    long long changed = 0;
-    if (!conn->execute(update, &changed)) {
-      if (set)
-        LOG_ERROR("Failed to set state for %s with uuid %s.", pool.c_str(), uuid.c_str());
-      else
-        LOG_ERROR("Failed to unset state for %s with uuid %s.", pool.c_str(), uuid.c_str());
-      return false;
-    }
-    if (changed == 0)
-      continue;  // another writer changed it since it was read
-    if ((current ^ next) & kVisibleStates)
-      publish_state_notice(pool, uuid, next);
-    return true;
+  database::Transaction transaction(conn);
+  if (!begin_transaction(transaction, __LINE__))
+    return false;
+  Catalog_State current;
+  if (!read_state(conn, pool, uuid, current, true)) {
+    LOG_ERROR("Invalid state on set_state, pool_uuid=%s, uuid=%s", pool.c_str(), uuid.c_str());
+    return false;
   }
-  LOG_ERROR("Failed to %s state for %s with uuid %s: it keeps changing.", set ? "set" : "unset",
-            pool.c_str(), uuid.c_str());
-  return false;
+  // Only a usable set can expire.
+  if (set && (state & CST_EXPIRED) && !(current & CST_ONLINE))
+    return true;
+  unsigned next = set ? (current | state) : (current & ~state);
+  if (next == current)
+    return true;
+  Update_SQL update;
+  update.table(pool).set("state", static_cast<long long>(next));
+  update.where().and_filter()->add_sql("uuid=:uuid");
+  update.bind_uuid("uuid", uuid);
+  if (!conn->execute(update) || !commit_transaction(transaction, __LINE__)) {
+    if (set)
+      LOG_ERROR("Failed to set state for %s with uuid %s.", pool.c_str(), uuid.c_str());
+    else
+      LOG_ERROR("Failed to unset state for %s with uuid %s.", pool.c_str(), uuid.c_str());
+    return false;
+  }
+  if ((current ^ next) & kVisibleStates)
+    publish_state_notice(pool, uuid, next);
+  return true;
 }
 
 bool Storage_Catalog_Manager_Database_Impl::set_state(const std::string& pool,
@@ -174,8 +170,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_file(const std::strin
     if (!conn)
       return false;
     // The name is a bound pattern with its pattern characters escaped, so
-    // it matches only itself.
-    SQL query("SELECT LOWER(HEX(uuid)) `uuid` FROM `" + pool +
+    // it matches only itself; each row found is confirmed by its entries.
+    SQL query("SELECT LOWER(HEX(uuid)) `uuid`, files FROM `" + pool +
               "` WHERE files LIKE :file ESCAPE '!';");
     query.bind("file", file_like_pattern(file));
     Value rows;
@@ -184,7 +180,14 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_file(const std::strin
       LOG_DEBUG("Failed to get uuids with file like '%s'.", file.c_str());
       return false;
     }
-    out = std::move(rows.get_ref<Array&>());
+    Array found;
+    for (const Value& row : rows) {
+      const Object& columns = row.get_ref<const Object&>();
+      const std::string* files = object_get_str(columns, "files");
+      if (files != nullptr && lists_file(*files, file))
+        found.push_back(Object{{"uuid", columns.at("uuid")}});
+    }
+    out = std::move(found);
     return true;
   });
 }

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/sql/sql.h"
+#include "platform/sql/transaction.h"
 #include "tests/storaged/storage_catalog/catalog_back_end_test.h"
 
 using database::sql::Select_SQL;
@@ -67,6 +68,35 @@ TEST_P(Merge_Jobs, StrategySpansTheOldestSetsBeyondTheRetention) {
   EXPECT_TRUE(strategy(5).empty());
   ASSERT_TRUE(impl_->update_merge_backup_job(job, Object{{"state", "succeeded"}}));
   EXPECT_EQ(strategy(5)["to_uuid"], u(3));
+}
+
+// Only a pending or running job of the set's own group, in its own pool,
+// holds a merge back: jobs that name no value of the grouping column, or
+// the same group in another pool, do not.
+TEST_P(Merge_Jobs, OnlyJobsOfTheGroupInThePoolHoldBackAMerge) {
+  add_chain(1, 5);
+  keep_merged(3);
+  const std::string other = u(0xA01);
+  add_pool(other);
+  auto add_job = [&](const std::string& pool, const Object& group) {
+    Object job{{"type", "file"}, {"pool_uuid", pool}, {"state", "pending"}};
+    for (const auto& member : group)
+      job[member.first] = member.second;
+    long long id = 0;
+    EXPECT_TRUE(impl_->add_merge_backup_job(job, id)) << log_.dump();
+  };
+  add_job(other, Object{{"minor_resource_id", ""}});  // no chain
+  add_job(pool_, Object{{"minor_resource_id", "D:"}});
+  add_job(other, Object{{"incarnation", u(1)}});  // a copy of the chain elsewhere
+  EXPECT_EQ(strategy(5)["from_uuid"], u(1));
+  EXPECT_EQ(strategy(5)["to_uuid"], u(3));
+
+  keep_merged(3, "2.0");
+  add_job(pool_, Object{{"incarnation", u(9)}, {"minor_resource_id", Value()}});
+  add_job(other, Object{{"minor_resource_id", "C:"}});
+  EXPECT_EQ(strategy(5)["to_uuid"], u(3));
+  add_job(pool_, Object{{"minor_resource_id", "C:"}});
+  EXPECT_TRUE(strategy(5).empty());
 }
 
 TEST_P(Merge_Jobs, FileSetsOfSynthesizerTwoGroupByMinorResource) {
@@ -203,6 +233,55 @@ TEST_P(Merge_Jobs, TimePointsListTheDaemonsCatalogBackups) {
                "'1=1 OR name'."));
   EXPECT_TRUE(time_points({{"name", "x' OR '1'='1"}}, 0, -1, &total).empty());
   EXPECT_EQ(total, 0);
+}
+
+// More pools than one compound statement may join (SQLite allows 500
+// terms): the answer is still one list ordered over every pool.
+TEST_P(Merge_Jobs, TimePointsSpanAnyNumberOfPools) {
+  const int kPools = 510;
+  std::vector<std::string> pools{pool_};
+  {
+    // One commit for all of them keeps the SQLite file's syncs few.
+    database::Transaction setup(impl_->get_connection());
+    ASSERT_TRUE(setup.begin());
+    for (int i = 1; i < kPools; ++i) {
+      pools.push_back(u(0x1000 + i));
+      add_pool(pools.back());
+    }
+    for (int i = 0; i < kPools; ++i)
+      ASSERT_TRUE(impl_->add_device(Object{{"uuid", u(0x2000 + i)},
+                                           {"url", "file:///D:/p" + std::to_string(i)},
+                                           {"pool_uuid", pools[i]}}))
+          << log_.dump();
+    ASSERT_TRUE(setup.commit());
+  }
+  // Sets in pools far apart, their times interleaved across the pools.
+  const std::pair<int, int> sets[] = {{0, 3}, {499, 5}, {509, 1}, {200, 4}, {509, 6}, {1, 2}};
+  int n = 1;
+  for (const auto& [pool, day] : sets) {
+    Object set = backup_set(u(n), u(n), "2024-01-0" + std::to_string(day) + " 00:00:00", 1,
+                            Array{"backupd\\" + std::to_string(day) + "\\catalog"});
+    set["pool_uuid"] = pools[pool];
+    ASSERT_TRUE(impl_->add_catalog(pools[pool], set)) << log_.dump();
+    ++n;
+  }
+  auto days = [](const Array& rows) {
+    std::vector<std::string> out;
+    for (const Value& row : rows)
+      out.push_back(row["time_point"].get<std::string>().substr(8, 2));
+    return out;
+  };
+  long long total = -1;
+  Array all = time_points({}, 0, -1, &total);
+  ASSERT_EQ(days(all), (Uuids{"06", "05", "04", "03", "02", "01"}));
+  EXPECT_EQ(total, 6);
+  EXPECT_EQ(all[1]["uri"], "/D:/p499/backupd\\5");
+  EXPECT_EQ(days(time_points({}, 1, 3, &total)), (Uuids{"05", "04", "03"}));
+  EXPECT_EQ(days(time_points({}, 5, 10, &total)), Uuids{"01"});
+  EXPECT_TRUE(time_points({}, 6, 10, &total).empty());
+  EXPECT_EQ(total, 6);
+  EXPECT_EQ(days(time_points({{"name", "set 0005"}}, 0, -1, &total)), Uuids{"06"});
+  EXPECT_EQ(total, 1);
 }
 
 SCAT_INSTANTIATE_ENGINES(Merge_Jobs);

@@ -191,6 +191,20 @@ TEST_P(Replicate_Jobs, ReplicatedSetsAndReplicatePools) {
   EXPECT_FALSE(impl_->is_replicate_pool(u(0xEEE)));  // no row: an ordinary pool
 }
 
+TEST_P(Replicate_Jobs, AJobWithoutASetHidesNoSet) {
+  add_job("replicate", 1, "succeeded");
+  long long id = 0;
+  ASSERT_TRUE(impl_->add_replicate_job(Object{{"type", "replicate"},
+                                              {"source_pool_uuid", pool_},
+                                              {"target_pool_uuid", target_},
+                                              {"state", "failed"}},
+                                       id))
+      << log_.dump();
+  Array rows;
+  ASSERT_TRUE(impl_->get_not_replicated_catalogs(pool_, target_, rows)) << log_.dump();
+  EXPECT_EQ(uuids(rows), std::vector<std::string>{u(2)});
+}
+
 SCAT_INSTANTIATE_ENGINES(Replicate_Jobs);
 
 }  // namespace

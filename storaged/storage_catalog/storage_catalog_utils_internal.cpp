@@ -1,0 +1,39 @@
+#include "storaged/storage_catalog/storage_catalog_utils_internal.h"
+
+#include "platform/runtime/log.h"
+
+namespace scat_utils {
+
+Storage_Catalog_Manager* front() {
+  Storage_Catalog_Manager* manager = Storage_Catalog_Manager::instance();
+  if (manager == nullptr)
+    VRT_LOG_UNEXPECTED("manager", VRT_IS_NULL);
+  return manager;
+}
+
+const char* routing_key(const char* key) {
+  Storage_Catalog_Manager* manager = Storage_Catalog_Manager::instance();
+  return manager != nullptr && manager->on_agent() ? key : nullptr;
+}
+
+int json_type_code(const Value& value) {
+  switch (value.type()) {
+    case Value::value_t::object:
+      return 0;
+    case Value::value_t::array:
+      return 1;
+    case Value::value_t::string:
+      return 2;
+    case Value::value_t::boolean:
+      return 3;
+    case Value::value_t::number_integer:
+    case Value::value_t::number_unsigned:
+      return 4;
+    case Value::value_t::number_float:
+      return 5;
+    default:
+      return 6;
+  }
+}
+
+}  // namespace scat_utils
