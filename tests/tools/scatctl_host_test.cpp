@@ -2,13 +2,17 @@
 // the sample catalog and the service host.
 #include <signal.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_daemon.h"
 #include "tests/tools/scatctl_fixture.h"
 
 namespace {
+
+const char kHost[] = "0123456789abcdef0123456789abcdef";
 
 class Scatctl_Host : public ::testing::Test {
  protected:
@@ -99,6 +103,47 @@ TEST_F(Scatctl_Serve, RunsTheServiceUntilSigtermAndFinishesIt) {
   // log back into the file.
   EXPECT_FALSE(exists(dir_.file("db/storage_catalog.db-wal")));
   EXPECT_EQ(json({"-c", dir_.file("db"), "pool", "list", "--json"})["total"], 0);
+}
+
+// The front's timer fires 30 s after the service opened the catalog: this
+// test waits for the first report.
+TEST_F(Scatctl_Serve, ReportsUsageToTheConfiguredDaemon) {
+  std::string catalog = dir_.file("catalog.db");
+  std::filesystem::create_directories(dir_.file("pool"));
+  write_file(dir_.file("pool/full.dat"), std::string(4096, 'x'));
+  auto ok = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> full = {"-c", catalog};
+    full.insert(full.end(), args.begin(), args.end());
+    full.push_back("--json");
+    return json(full);
+  };
+  scatctl_.set_env("STORAGED_HOST_UUID", kHost);
+  ok({"init"});
+  std::string pool = ok({"pool", "add", "{\"name\":\"disk\",\"state\":\"normal\"}"})["uuid"];
+  Object attrs{{"role", "master"}, {"attached_hosts", Object{{kHost, dir_.file("pool")}}}};
+  ok({"device", "add",
+      JSON_Dump(Object{{"pool_uuid", pool},
+                       {"url", "file://" + dir_.file("pool")},
+                       {"extended_attrs", attrs}})});
+  ok({"set", "add", pool, "{\"size\":4096,\"state\":\"online\",\"files\":[\"full.dat\"]}"});
+  // Freshly measured figures are due for the next report.
+  ok({"pool", "resync", pool});
+
+  daemon_.reply("POST", "/kx/jr", 200, R"({"jsonrpc": "2.0", "id": "1", "result": true})");
+  scatctl_.set_env("STORAGED_HOST_ROLE", "server");
+  scatctl_.set_env("STORAGED_UPSTREAM_HOST", daemon_.host());
+  scatctl_.set_env("STORAGED_UPSTREAM_PORT", std::to_string(daemon_.port()));
+  std::string line;
+  ASSERT_TRUE(scatctl_.start({"serve", "--config", config(service_line()), "-c", catalog}, line));
+  for (int i = 0; i < 900 && daemon_.requests_to("/kx/jr").empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Scatctl_Result r = scatctl_.stop(SIGTERM);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<Test_Daemon::Request> reports = daemon_.requests_to("/kx/jr");
+  ASSERT_FALSE(reports.empty()) << r.err;
+  Value body = Value::parse(reports[0].body);
+  EXPECT_EQ(body["method"], "pool.status.update");
+  EXPECT_EQ(body["params"][0]["uuid"], pool);
 }
 
 TEST_F(Scatctl_Serve, SigintStopsItToo) {

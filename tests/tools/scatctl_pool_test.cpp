@@ -1,9 +1,20 @@
 // Pools and devices through scatctl.
+#include <filesystem>
+
 #include "tests/tools/scatctl_fixture.h"
 
 namespace {
 
 using Scatctl_Pools = Scatctl_Test;
+
+const char kHost[] = "0123456789abcdef0123456789abcdef";
+
+// The device of a file pool whose folder on this host is `dir`.
+std::string file_device(const std::string& pool, const std::string& dir) {
+  Object attrs{{"role", "master"}, {"attached_hosts", Object{{kHost, dir}}}};
+  return JSON_Dump(
+      Object{{"pool_uuid", pool}, {"url", "file://" + dir}, {"extended_attrs", attrs}});
+}
 
 TEST_P(Scatctl_Pools, AddListShowAndUpdatePools) {
   Value added = json({"pool", "add",
@@ -44,6 +55,23 @@ TEST_P(Scatctl_Pools, AddListShowAndUpdateDevices) {
   EXPECT_EQ(updated["url"], "file:///srv/b");
   EXPECT_EQ(json({"device", "show", uuid})["extended_attrs"]["role"], "master");
   EXPECT_EQ(json({"pool", "show", pool})["devices"].size(), 1u);
+}
+
+TEST_P(Scatctl_Pools, UsageIsMeasuredFromThePoolsStorage) {
+  scatctl_.set_env("STORAGED_HOST_UUID", kHost);
+  std::string pool = json({"pool", "add", "{\"name\":\"disk\",\"state\":\"normal\"}"})["uuid"];
+  std::filesystem::create_directories(dir_.file("pool"));
+  write_file(dir_.file("pool/full.dat"), std::string(8192, 'x'));
+  json({"device", "add", file_device(pool, dir_.file("pool"))});
+  json({"set", "add", pool, "{\"size\":8192,\"state\":\"online\",\"files\":[\"full.dat\"]}"});
+
+  EXPECT_EQ(json({"pool", "usage", pool})["physical_size"], 0);
+  Value measured = json({"pool", "resync", pool});
+  EXPECT_GE(measured["physical_size"].get<long long>(), 8192) << measured;
+  EXPECT_EQ(measured["catalog_size"], 8192);
+  EXPECT_EQ(json({"pool", "usage", pool})["physical_size"], measured["physical_size"]);
+  EXPECT_TRUE(
+      fails_with(run({"pool", "resync", "44444444444444444444444444444444"}), 1, "no pool"));
 }
 
 SCAT_INSTANTIATE_ENGINES(Scatctl_Pools);

@@ -46,6 +46,7 @@ void add_catalog_commands(Command_Table& table);
 void add_pool_commands(Command_Table& table);
 void add_set_commands(Command_Table& table);
 void add_chain_commands(Command_Table& table);
+void add_usage_commands(Command_Table& table);
 void add_job_commands(Command_Table& table);
 void add_serve_command(Command_Table& table);
 void add_demo_command(Command_Table& table);

@@ -7,6 +7,7 @@ const Command_Table& all_commands() {
     Command_Table t;
     add_catalog_commands(t);
     add_pool_commands(t);
+    add_usage_commands(t);
     add_set_commands(t);
     add_chain_commands(t);
     add_job_commands(t);

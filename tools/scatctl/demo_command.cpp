@@ -254,8 +254,24 @@ void show_usage(Session& session, const Demo_Facts& facts) {
     std::printf("  %s%s%s\n", pad(p.name, 16).c_str(), pad(human_bytes(total), 12).c_str(),
                 human_bytes(expired).c_str());
   }
-  std::printf("\n  On disk, primary-disk's %d files take %s.\n", facts.files,
+  std::printf("\n  On disk, primary-disk's %d files take %s.", facts.files,
               human_bytes(facts.file_bytes).c_str());
+  // The usage the daemon is sent comes from measuring the pool's storage,
+  // as the front's workers do once a day.
+  const char* pool = demo_pool("primary-disk").uuid;
+  Object usage;
+  if (!session.front().resync_pool_usage(pool) || !session.front().get_pool_usage(pool, usage)) {
+    std::printf("\n");
+    return;
+  }
+  std::printf(
+      " The library measures a pool's\n"
+      "  storage once a day and reports the figures to the backup daemon every 30 s\n"
+      "  when they changed; measured now (pool resync), from the folder:\n\n"
+      "  primary-disk    used %s, physical %s, catalog %s\n",
+      human_bytes(number_of(usage, "used_size")).c_str(),
+      human_bytes(number_of(usage, "physical_size")).c_str(),
+      human_bytes(number_of(usage, "catalog_size")).c_str());
 }
 
 void show_next_steps(const std::string& folder, const Demo_Facts& facts) {
@@ -266,6 +282,7 @@ void show_next_steps(const std::string& folder, const Demo_Facts& facts) {
   std::printf("  %s set list %s --states online --limit 5\n", c.c_str(), pool);
   std::printf("  %s set chain %s %s --whole\n", c.c_str(), pool, facts.offline_set.c_str());
   std::printf("  %s retention deletable %s --all --json\n", c.c_str(), pool);
+  std::printf("  %s pool usage %s\n", c.c_str(), pool);
   std::printf("  %s state clear %s %s offline\n", c.c_str(), pool, facts.offline_set.c_str());
   std::printf("  scatctl --help\n");
 }
