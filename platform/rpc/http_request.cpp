@@ -70,6 +70,8 @@ const char* HTTP_Request::method_name() const {
   switch (method_) {
     case HTTP_METHOD_GET:
       return "GET";
+    case HTTP_METHOD_HEAD:
+      return "HEAD";
     case HTTP_METHOD_POST:
       return "POST";
     default:

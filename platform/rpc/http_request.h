@@ -8,8 +8,9 @@
 #include <utility>
 #include <vector>
 
-// Method codes of the host's HTTP layer.
-enum HTTP_Method { HTTP_METHOD_GET = 3, HTTP_METHOD_POST = 8 };
+// Method codes of the host's HTTP layer. HEAD asks for a reply without a
+// body: whether a server answers for a path.
+enum HTTP_Method { HTTP_METHOD_GET = 3, HTTP_METHOD_HEAD = 4, HTTP_METHOD_POST = 8 };
 
 // Header entries known by number.
 enum HTTP_Header_Id {
@@ -51,7 +52,7 @@ class HTTP_Request {
   HTTP_Request(int method, const std::string& uri, int flag = 0);
 
   int method() const { return method_; }
-  // "GET", "POST", or empty for a code this layer does not send.
+  // "GET", "HEAD", "POST", or empty for a code this layer does not send.
   const char* method_name() const;
   const std::string& uri() const { return uri_; }
   void uri(const std::string& uri) { uri_ = uri; }

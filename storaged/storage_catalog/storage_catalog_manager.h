@@ -294,6 +294,7 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   std::uint16_t port() const { return port_; }
   bool ssl() const { return ssl_; }
   bool on_agent() const { return on_agent_; }
+  bool on_backupd() const { return on_backupd_; }
 
   int usage_resync_interval() const { return usage_resync_interval_; }
   void set_usage_resync_interval(int seconds) { usage_resync_interval_ = seconds; }

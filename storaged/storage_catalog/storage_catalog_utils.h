@@ -7,7 +7,9 @@
 #ifndef STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_UTILS_H_
 #define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_UTILS_H_
 
+#include <map>
 #include <string>
+#include <vector>
 
 #include "platform/json/json.h"
 
@@ -121,6 +123,103 @@ class Storage_Catalog_Utils {
   // Tells the backup daemon the pool is gone. True when the daemon took it
   // (200) or no longer knows the pool (404); false otherwise, silently.
   static bool delete_pool_confirm(const std::string& pool_uuid);
+
+  // --- Replicates and replicate jobs (a server host keeps them; an agent
+  // refuses every one of these).
+
+  // The replicates whose source is the pool, appended to `replicates`.
+  static bool get_replicates(const std::string& source_uuid, Array& replicates);
+  // The replicate of the source pool (or between the two pools) when there
+  // is exactly one; with none or several `replicate` is untouched and the
+  // call still succeeds. False, logged, when they cannot be read.
+  static bool get_replicate(const std::string& source_uuid, Object& replicate);
+  static bool get_replicate(const std::string& source_uuid, const std::string& target_uuid,
+                            Object& replicate);
+  // Whether the pool is the source of exactly one replicate.
+  static bool is_source_replicate_pool(const std::string& pool_uuid);
+  // The target of the pool's replicate; true with `target_uuid` untouched
+  // when the pool has none.
+  static bool get_target_pool(const std::string& source_uuid, std::string& target_uuid);
+
+  // The first job matching the values, into `job`. False when there is
+  // none (silently) or the jobs cannot be read.
+  static bool get_replicate_job(const std::string& source_uuid, const std::string& target_uuid,
+                                const std::string& catalog_uuid, const std::string& type,
+                                Object& job);
+  static bool get_replicate_job_with_id(long long id, Object& job);
+  static bool get_replicate_job_with_uuid(const std::string& catalog_uuid, Object& job);
+  // The front's jobs (conditions as its get_replicate_job_info takes them),
+  // with "warmupable" of each "replicate" job made false unless the backup
+  // daemon reports its backup set online in the target pool. When the
+  // daemon cannot tell, the marks stay as stored. False, logged, when the
+  // jobs cannot be read or a job lacks its fields.
+  static bool get_replicate_job_info(const std::map<std::string, std::string>& conditions,
+                                     long long offset, long long limit, Array& jobs,
+                                     long long* total);
+  // Removes the jobs by id, in order; the backup set of a removed
+  // "replicate" job is no longer marked "replicated". Every id must be an
+  // integer: otherwise nothing is removed. A failed removal stops the walk
+  // (false); the jobs removed before it stay removed.
+  static bool remove_replicate_jobs(const Array& ids);
+  // The backup sets a warm-up of the catalog needs, their uuids appended to
+  // `uuids`: for a continuous-data DIFF the first FULL of its chain and the
+  // catalog, otherwise its chain up to the catalog. `catalog` (may be null)
+  // receives the catalog. False for an unknown catalog or a chain that
+  // cannot be read.
+  static bool get_catalogs_for_warmup(const std::string& pool_uuid, const std::string& catalog_uuid,
+                                      Array& uuids, Object* catalog = nullptr);
+
+  // Registers a replicate (uuid, source_uuid, target_uuid) on the source
+  // side, replacing the one stored for the two pools. All or nothing: a
+  // failure leaves the stored replicate as it was. False, logged, when
+  // members are missing or several replicates exist for the two pools.
+  static bool add_replicate(const Object& replicate);
+  // Registers, on the target side, the target pool ("target"; a known pool
+  // has its use count "quoted" raised by one), its devices ("devices") and
+  // the replicate ("info": uuid, source_uuid, extended_attrs). All or
+  // nothing: a failure leaves no relation, no device and no raised count.
+  static bool add_replicate_with_target(const Object& request);
+  // The front's incarnation information for `requests`, with "replicated"
+  // dropped from each set that the daemon does not report online in its
+  // target pool (unless its request says "check_replicate": false). When
+  // the daemon cannot tell, the states stay as stored.
+  static bool get_incarnation_info(const Array& requests, Array& info);
+
+  // --- Space information and dedup summaries. Sizes are bytes; a dedup
+  // rate is in hundredths of a percent. Outputs may be partly filled when
+  // a later step fails.
+
+  // "size", "free_size" and "used_size" of the pool (dedup pools also
+  // "data_size", "dedup_rate" and "extended_attrs"); a multi-device pool
+  // reports each device under "devices", with "online" for a device
+  // reached over http(s) and, with `with_disk_space`, the storage host's
+  // "disk_space". A device of a multi-device dedup pool whose URL is not a
+  // dedup URL is skipped (logged) and left out of the totals.
+  static bool get_pool_space_info(const std::string& pool_uuid, const std::string& access_key,
+                                  Object& info, bool with_disk_space);
+  // The same for one device of this host.
+  static bool get_device_space_info(const std::string& device_uuid, const std::string& access_key,
+                                    Object& info);
+  static bool get_device_space_info(const Object& device, const std::string& access_key,
+                                    Object& info);
+  // The logical and stored bytes of a dedup pool, asked of the dedup
+  // service behind its master device, and the device's chunk size. Each
+  // output may be null. A master device without a dedup URL gives success
+  // with the outputs untouched.
+  static bool get_dedup_summary(const Object& pool, const std::string& access_key,
+                                long long* data_size, long long* chunk_size,
+                                long long* stored_size);
+  // The same for a device served by this host's own dedup service.
+  static bool get_local_dedup_summary(const Object& device, const std::string& access_key,
+                                      long long* data_size, long long* chunk_size,
+                                      long long* stored_size);
+  // Whether a file of one of the catalogs ("files") is recorded on one of
+  // the devices. False, logged, for a catalog without a "files" array.
+  static bool is_catalog_on_device(const std::vector<std::string>& device_uuids,
+                                   const Array& catalogs);
+  // The devices of this server's own pools (replicate target pools left
+  // out), replacing `devices`.
+  static bool get_own_devices(Array& devices);
 };
 
 #endif  // STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_UTILS_H_

@@ -1,5 +1,7 @@
 #include "storaged/storage_catalog/storage_catalog_utils_internal.h"
 
+#include <cctype>
+
 #include "platform/runtime/log.h"
 
 namespace scat_utils {
@@ -34,6 +36,22 @@ int json_type_code(const Value& value) {
     default:
       return 6;
   }
+}
+
+std::string query_value(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : text) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (std::isalnum(b)) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
 }
 
 }  // namespace scat_utils

@@ -1,13 +1,12 @@
 // Pools and backup sets: lookups, registration with devices and encryption
 // settings, the use count and the repair state.
-#include <cctype>
-
 #include "platform/common/query_string.h"
 #include "platform/runtime/log.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
 #include "storaged/storage_catalog/storage_catalog_utils_internal.h"
 
 using scat_utils::front;
+using scat_utils::query_value;
 using scat_utils::routing_key;
 
 namespace {
@@ -20,24 +19,6 @@ bool find_pools(Storage_Catalog_Manager& manager, const std::string& uuid, Array
   parsed = Storage_Catalog_Utils::parse_params(Object{{"uuid", uuid}}, filter, paging,
                                                routing_key("uuid"));
   return parsed && manager.query_pool(filter, 0, -1, rows, nullptr);
-}
-
-// `text` as one query-string value: every character other than a letter or
-// digit escaped, so that no "&" or "=" of a caller's text starts a pair.
-std::string query_value(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : text) {
-    unsigned char b = static_cast<unsigned char>(c);
-    if (std::isalnum(b)) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
-  }
-  return out;
 }
 
 long long stored_quoted(const Value& row) {
