@@ -131,6 +131,27 @@ TEST_P(Scatctl_Sets, RetentionShowsWhatARunGetsAndChangesNothing) {
   EXPECT_EQ(json({"set", "list", pool})["total"], 5);
 }
 
+TEST_P(Scatctl_Sets, DependentsAndWhatADeletionTakesAlong) {
+  const std::string host = "0123456789abcdef0123456789abcdef";
+  scatctl_.set_env("STORAGED_HOST_UUID", host);
+  std::string pool = add_pool("disk");
+  Object attrs{{"role", "master"}, {"attached_hosts", Object{{host, dir_.path()}}}};
+  json({"device", "add",
+        JSON_Dump(Object{
+            {"pool_uuid", pool}, {"url", "file://" + dir_.path()}, {"extended_attrs", attrs}})});
+  std::vector<std::string> sets = chain(pool, 4, {"FULL", "INCREMENTAL", "INCREMENTAL"});
+
+  Value dependents = json({"set", "dependents", pool, sets[1]});
+  EXPECT_EQ(uuids_of(dependents["dependents"]), std::vector<std::string>{sets[2]});
+  Value taken = json({"set", "predelete", pool, sets[0]});
+  EXPECT_EQ(taken[sets[0]].size(), 2u) << taken;
+  EXPECT_EQ(json({"set", "predelete", pool, "--resource", kResource, "--where",
+                  "{\"type\":\"FULL\"}"})["total"],
+            3);
+  EXPECT_TRUE(fails_with(run({"set", "predelete", pool, "--where", "{\"shade\":1}"}), 2,
+                         "unknown filter key 'shade'"));
+}
+
 SCAT_INSTANTIATE_ENGINES(Scatctl_Sets);
 
 }  // namespace

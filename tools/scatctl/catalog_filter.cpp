@@ -1,29 +1,35 @@
 #include "tools/scatctl/catalog_filter.h"
 
-#include <cstring>
-
+#include "storaged/storage_catalog/storage_catalog_utils.h"
 #include "tools/scatctl/failure.h"
 #include "tools/scatctl/json_io.h"
+#include "tools/scatctl/session.h"
 
 namespace scatctl {
 
 namespace {
 
-// The columns the catalog query filters on.
-const char* const kColumns[] = {"backup_type",
-                                "id",
+// The columns of a pool's catalog table.
+const char* const kColumns[] = {"id",
                                 "uuid",
                                 "uid",
                                 "host_uuid",
                                 "resource_uuid",
+                                "incarnation",
+                                "pool_uuid",
                                 "agent",
+                                "backup_type",
                                 "backup_time",
+                                "files",
                                 "size",
                                 "name",
-                                "pool_uuid",
-                                "incarnation",
+                                "state",
                                 "minor_resource_id",
-                                "minor_resource_name"};
+                                "minor_resource_name",
+                                "extended_attrs"};
+const char* const kRequestKeys[] = {"states",     "not_states",    "type",  "sort",
+                                    "order",      "offset",        "limit", "group_by",
+                                    "group_sort", "group_selector"};
 
 bool is_column(const std::string& key) {
   for (const char* column : kColumns)
@@ -37,25 +43,6 @@ std::string column_list() {
   for (const char* column : kColumns)
     list += (list.empty() ? "" : ", ") + std::string(column);
   return list;
-}
-
-void require_column(const std::string& key, const std::string& column) {
-  if (!is_column(column))
-    throw usage_error("unknown filter key '" + key + "' (columns: " + column_list() + ")");
-}
-
-void require_state_names(const std::string& key, const Value& value) {
-  if (!value.is_string())
-    throw usage_error("filter key '" + key + "' takes comma-separated state names");
-  parse_state_names(value.get<std::string>());
-}
-
-// Adds `op` on `column` to the operators already given for it.
-void add_operator(Object& filter, const std::string& column, const char* op, const Value& value) {
-  Value& slot = filter[column];
-  if (!slot.is_object())
-    slot = Object();
-  slot[op] = value;
 }
 
 }  // namespace
@@ -74,49 +61,38 @@ Object set_request(const Command_Args& args) {
     request["LT_backup_time"] = args.before;
   if (!args.resource.empty())
     request["resource_uuid"] = normalize_uuid(args.resource, "--resource");
+  // Paging options left at their defaults do not override --where.
+  if (args.limit != -1 || request.count("limit") == 0)
+    request["limit"] = args.limit;
+  if (args.offset != 0 || request.count("offset") == 0)
+    request["offset"] = args.offset;
+  if (args.order != "backup_time" || request.count("sort") == 0)
+    request["sort"] = args.order;
+  if (args.ascending || request.count("order") == 0)
+    request["order"] = args.ascending ? "asc" : "desc";
   return request;
 }
 
-Object catalog_filter(const Object& request) {
-  static const struct {
-    const char* prefix;
-    const char* op;
-  } kPrefixes[] = {{"GE_", "ge"}, {"LT_", "lt"}, {"LK_", "lk"}};
-  Object filter;
+void check_request_keys(const Object& request) {
   for (const auto& member : request) {
     const std::string& key = member.first;
-    const Value& value = member.second;
-    if (key == "states" || key == "not_states") {
-      require_state_names(key, value);
-      filter[key] = value;
-      continue;
-    }
-    if (key == "type") {
-      filter["backup_type"] = value;
-      continue;
-    }
-    bool done = false;
-    for (const auto& p : kPrefixes) {
-      if (key.compare(0, 3, p.prefix) == 0) {
-        require_column(key, key.substr(3));
-        add_operator(filter, key.substr(3), p.op, value);
-        done = true;
-      }
-    }
-    if (done)
-      continue;
-    if (key.compare(0, 3, "BA_") == 0) {
-      require_column(key, key.substr(3));
-      if (!value.is_array() || value.size() != 2)
-        throw usage_error("filter key '" + key + "' takes a [low, high] pair");
-      add_operator(filter, key.substr(3), "ge", value[0]);
-      add_operator(filter, key.substr(3), "le", value[1]);
-      continue;
-    }
-    require_column(key, key);
-    filter[key] = value;
+    bool known = is_column(key);
+    for (const char* k : kRequestKeys)
+      known = known || key == k;
+    for (const char* prefix : {"GE_", "LT_", "BA_", "LK_"})
+      known = known || (key.compare(0, 3, prefix) == 0 && is_column(key.substr(3)));
+    if (!known)
+      throw usage_error("unknown filter key '" + key + "' (columns: " + column_list() + ")");
+    if ((key == "states" || key == "not_states") && member.second.is_string())
+      parse_state_names(member.second.get<std::string>());
   }
-  return filter;
+}
+
+void parse_request(Session& session, const Object& request, Object& filter, Object& paging) {
+  check_request_keys(request);
+  session.forget_reason();
+  if (!Storage_Catalog_Utils::parse_params(request, filter, paging))
+    throw usage_error(session.failed("the filter is refused").what());
 }
 
 }  // namespace scatctl

@@ -1,6 +1,8 @@
 // Chains and retention: the chain a backup set belongs to, whether sets
 // can be restored, and the sets a retention run would be handed, without
 // changing anything.
+#include "storaged/storage_catalog/catalog_dependence_resolver.h"
+#include "tools/scatctl/catalog_filter.h"
 #include "tools/scatctl/command.h"
 #include "tools/scatctl/json_io.h"
 #include "tools/scatctl/lookups.h"
@@ -92,6 +94,49 @@ int run_deletable(Session& session, const Command_Args& a) {
   return EXIT_DONE;
 }
 
+int run_dependents(Session& session, const Command_Args& a) {
+  std::string pool = normalize_uuid(a.pool, "pool");
+  std::string set = normalize_uuid(a.set, "backup set");
+  require_set(session, pool, set, false);
+  Catalog_Dependence_Resolver resolver(pool);
+  Catalog_Dependence_Group group;
+  session.forget_reason();
+  if (!resolver.get_dependents(set, group))
+    throw session.failed("cannot resolve the dependents of backup set " + set);
+  session.print(Object{{"uuid", set}, {"dependents", group.catalogs}});
+  return EXIT_DONE;
+}
+
+// The host's check before a deletion: for named sets, what each takes
+// along; for conditions, how many sets their chains hold.
+int run_predelete(Session& session, const Command_Args& a) {
+  std::string pool = normalize_uuid(a.pool, "pool");
+  Object request{{"pool_uuid", pool}};
+  if (!a.sets.empty()) {
+    Array sets;
+    for (const std::string& set : a.sets)
+      sets.push_back(normalize_uuid(set, "backup set"));
+    request["catalog_uuids"] = sets;
+  } else {
+    Object conditions = a.where.empty() ? Object() : read_object(a.where, "--where");
+    check_request_keys(conditions);
+    Array resources;
+    if (!a.resource.empty())
+      resources.push_back(normalize_uuid(a.resource, "--resource"));
+    request["conditions"] = conditions;
+    request["resource_uuids"] = resources;
+    request["exclude_catalog_uuids"] = Array();
+  }
+  require_pool(session, pool);
+  Object response;
+  session.forget_reason();
+  int result = predelete_backupset(request, response);
+  if (result != 0)
+    throw session.failed("cannot resolve what deleting from pool " + pool + " takes along");
+  session.print(response);
+  return EXIT_DONE;
+}
+
 void declare_pool_set(CLI::App& app, Command_Args& a) {
   opt::pool(app, a);
   opt::set(app, a);
@@ -108,6 +153,22 @@ void add_chain_commands(Command_Table& table) {
                      opt::whole(app, a);
                    },
                    run_chain});
+  table.push_back({"set", "dependents", "The later sets of the chain that rest on a backup set",
+                   "  scatctl set dependents POOL SET\n", Catalog_Use::READ, declare_pool_set,
+                   run_dependents});
+  table.push_back({"set", "predelete",
+                   "What deleting sets (or the sets conditions select) takes along",
+                   "  scatctl set predelete POOL SET1 SET2\n"
+                   "  scatctl set predelete POOL --resource RESOURCE --where "
+                   "'{\"LT_backup_time\":\"2024-05-01\"}'\n",
+                   Catalog_Use::READ,
+                   [](CLI::App& app, Command_Args& a) {
+                     opt::pool(app, a);
+                     opt::optional_sets(app, a);
+                     opt::where(app, a);
+                     opt::resource(app, a);
+                   },
+                   run_predelete});
   table.push_back({"set", "restorable", "Chain, state and restorability of backup sets",
                    "  scatctl set restorable POOL SET1 SET2\n", Catalog_Use::READ,
                    [](CLI::App& app, Command_Args& a) {

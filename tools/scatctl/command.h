@@ -51,6 +51,9 @@ void add_job_commands(Command_Table& table);
 void add_serve_command(Command_Table& table);
 void add_demo_command(Command_Table& table);
 
+// The host id scatctl goes by when the environment names none.
+extern const char kHostWithoutId[];
+
 // Every command, in the order of the help text.
 const Command_Table& all_commands();
 

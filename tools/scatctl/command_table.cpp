@@ -2,6 +2,8 @@
 
 namespace scatctl {
 
+const char kHostWithoutId[] = "5ca7c7100000400080000000000000ff";
+
 const Command_Table& all_commands() {
   static const Command_Table table = [] {
     Command_Table t;

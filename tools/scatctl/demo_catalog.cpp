@@ -35,7 +35,6 @@ const std::vector<Demo_Pool> kPools = {
     {"90a51c2e63f44dab8e77c312f4d8e503", "cloud-archive", "object storage", 365},
 };
 
-const char kDemoHost[] = "5a3b1c9d7e2f40818d6c4b2a19f0e7d3";
 const char kReplicateUuid[] = "a1b2c3d4e5f60718293a4b5c6d7e8f90";
 const char kOffsiteServer[] = "0f1e2d3c4b5a69788796a5b4c3d2e1f0";
 
@@ -133,7 +132,8 @@ class Builder {
       std::string folder = fs::absolute(pool_folder()).string();
       std::string url = urls[i] != nullptr ? urls[i] : "file://" + folder;
       Object attrs{{"role", "master"}};
-      // A file pool names its folder on each host that holds it.
+      // A file pool names its folder on each host that holds it: here this
+      // host, by its id.
       if (urls[i] == nullptr)
         attrs["attached_hosts"] = Object{{Host_ID::instance().c_str(), folder}};
       Object device{{"uuid", random_uuid(random_)},
@@ -320,10 +320,6 @@ std::string demo_time(int days_ago, int hour) {
 }
 
 Demo_Facts build_demo_catalog(Storage_Catalog_Manager& front, const std::string& folder) {
-  // The sample's file pool lives on this host; a host without an id of its
-  // own (STORAGED_HOST_UUID) gets the sample's.
-  if (*Host_ID::instance().c_str() == '\0')
-    Host_ID::instance().set(kDemoHost);
   return Builder(front, folder).build();
 }
 

@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "platform/runtime/host_id.h"
 #include "tools/scatctl/command.h"
 #include "tools/scatctl/log_sink.h"
 #include "tools/scatctl/options.h"
@@ -79,6 +80,11 @@ int report(const std::string& message, int code) {
 
 int main(int argc, char** argv) {
   scatctl::Log_Sink& log = scatctl::Log_Sink::instance();
+  // A file pool names its folder per host id; a host that has none
+  // (STORAGED_HOST_UUID unset) still finds the folders made under this one,
+  // such as the demo's.
+  if (*Host_ID::instance().c_str() == '\0')
+    Host_ID::instance().set(scatctl::kHostWithoutId);
   Command_Args args;
   CLI::App app("scatctl: look into and change a storage catalog through the library.", "scatctl");
   app.footer(command_overview());

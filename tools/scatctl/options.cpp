@@ -27,6 +27,10 @@ void sets(CLI::App& app, Command_Args& a) {
   app.add_option("SET", a.sets, "Uuids of backup sets")->required();
 }
 
+void optional_sets(CLI::App& app, Command_Args& a) {
+  app.add_option("SET", a.sets, "Uuids of backup sets (none: the sets --where selects)");
+}
+
 void uuid(CLI::App& app, Command_Args& a, const char* what) {
   app.add_option("UUID", a.uuid, what)->required();
 }
@@ -71,7 +75,7 @@ void set_filters(CLI::App& app, Command_Args& a) {
   app.add_option("--since", a.since,
                  "Only sets made at or after this time (YYYY-MM-DD[ HH:MM:SS])");
   app.add_option("--before", a.before, "Only sets made before this time");
-  app.add_option("--resource", a.resource, "Only sets of this resource uuid");
+  resource(app, a);
   app.add_option("--order", a.order, "Sort by this column (default: backup_time)");
   app.add_flag("--asc", a.ascending, "Oldest (smallest) first; default is newest first");
   raw(app, a);
@@ -80,6 +84,10 @@ void set_filters(CLI::App& app, Command_Args& a) {
 
 void device_pool(CLI::App& app, Command_Args& a) {
   app.add_option("--pool", a.device_pool, "Only devices of this pool uuid");
+}
+
+void resource(CLI::App& app, Command_Args& a) {
+  app.add_option("--resource", a.resource, "Only sets of this resource uuid");
 }
 
 void raw(CLI::App& app, Command_Args& a) {

@@ -18,6 +18,7 @@ void global(CLI::App& app, Command_Args& a);  // --catalog, --json, --verbose
 void pool(CLI::App& app, Command_Args& a);                    // POOL
 void set(CLI::App& app, Command_Args& a);                     // SET
 void sets(CLI::App& app, Command_Args& a);                    // SET...
+void optional_sets(CLI::App& app, Command_Args& a);           // [SET...]
 void uuid(CLI::App& app, Command_Args& a, const char* what);  // UUID
 // JSON, optional: standard input when left out or "-".
 void input(CLI::App& app, Command_Args& a, const char* what);
@@ -30,6 +31,7 @@ void paging(CLI::App& app, Command_Args& a);  // --limit, --offset
 // --asc, --raw
 void set_filters(CLI::App& app, Command_Args& a);
 void device_pool(CLI::App& app, Command_Args& a);  // --pool
+void resource(CLI::App& app, Command_Args& a);     // --resource
 void raw(CLI::App& app, Command_Args& a);          // --raw
 
 void whole(CLI::App& app, Command_Args& a);      // --whole

@@ -23,13 +23,17 @@ void normalize_set_record(Object& record) {
 
 int run_set_list(Session& session, const Command_Args& a) {
   std::string pool = normalize_uuid(a.pool, "pool");
-  Object filter = catalog_filter(set_request(a));
+  Object request = set_request(a);
+  check_request_keys(request);
   require_pool(session, pool);
+  Object filter, paging;
+  parse_request(session, request, filter, paging);
   Array rows;
   long long total = 0;
   session.forget_reason();
-  if (!session.front().query_catalog(pool, filter, a.order, a.ascending, a.offset, a.limit, rows,
-                                     &total, !a.raw, false))
+  if (!session.front().query_catalog(pool, filter, text_of(paging, "sort", "backup_time"),
+                                     text_of(paging, "order") == "asc", number_of(paging, "offset"),
+                                     number_of(paging, "limit", -1), rows, &total, !a.raw, false))
     throw session.failed("cannot list the backup sets of pool " + pool);
   session.print(Object{{"total", total}, {"rows", rows}});
   return EXIT_DONE;
