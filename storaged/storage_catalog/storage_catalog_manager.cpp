@@ -16,9 +16,11 @@
 // until then checked lookups on an agent refuse with "Local pool has not
 // been synchronized.".
 //
-// Locks: `lock_` serialises open, the lock-holding lookups of the device
-// and pool operations (with the back-end insertion of add_device) and the
-// few operations that hold it across their back-end call. `impls_lock_`
+// Locks: `lock_` serialises open (once the daemon, which may be slow, has
+// answered: no network call runs under it), the lock-holding lookups of
+// the device and pool operations (with the back-end insertion of
+// add_device) and the few operations that hold it across their back-end
+// call. `impls_lock_`
 // guards only the map's structure and is held for a find, an insertion or
 // an erasure, never across a back-end call; it is always taken after
 // `lock_`, never before. Lookups hand out shared references, so a back-end
@@ -145,6 +147,13 @@ void Storage_Catalog_Manager::init(const std::string& host, std::uint16_t port, 
 }
 
 bool Storage_Catalog_Manager::open() {
+  // The daemon is asked before lock_ is taken: it may be silent for minutes,
+  // and the locked lookups of every other thread must not wait on it.
+  Object pools;
+  if (on_agent_ && !get_local_pools(pools)) {
+    LOG_ERROR("Failed to get local pools for sync.");
+    return false;
+  }
   ACE_Guard<ACE_Thread_Mutex> guard(lock_);
   if (!guard.locked())
     return false;
@@ -154,19 +163,8 @@ bool Storage_Catalog_Manager::open() {
       return false;
     store_impl(kDefaultKey, impl);
   } else {
-    Object pools;
-    if (!get_local_pools(pools)) {
-      LOG_ERROR("Failed to get local pools for sync.");
-      return false;
-    }
     workers_.thread_count(1);
-    for (const auto& pool : pools) {
-      if (!pool.second.is_string())
-        continue;
-      Impl_Ptr impl = create_impl(pool.second.get<std::string>());
-      if (impl)
-        store_impl(pool.first, impl);
-    }
+    open_local_pools(pools);
     synchronized_ = true;
   }
   if (workers_.thr_count() == 0)
@@ -181,6 +179,23 @@ bool Storage_Catalog_Manager::open() {
   // A job that cannot be registered now is tried again at the next open.
   check_jobs();
   return true;
+}
+
+void Storage_Catalog_Manager::open_local_pools(const Object& pools) {
+  for (const auto& pool : pools) {
+    if (!pool.second.is_string())
+      continue;
+    const std::string& dir = pool.second.get_ref<const std::string&>();
+    // An empty folder would open the host's shared catalog as this pool's.
+    if (!is_local_dir(dir)) {
+      LOG_ERROR("Skipped local pool %s: '%s' is not an existing absolute folder.",
+                pool.first.c_str(), dir.c_str());
+      continue;
+    }
+    Impl_Ptr impl = create_impl(dir);
+    if (impl)
+      store_impl(pool.first, impl);
+  }
 }
 
 void Storage_Catalog_Manager::close() {
@@ -264,17 +279,17 @@ Storage_Catalog_Manager::Impl_Ptr Storage_Catalog_Manager::default_impl(const ch
   return impl;
 }
 
-bool Storage_Catalog_Manager::on_pool(const char* operation, const std::string& pool_uuid,
+bool Storage_Catalog_Manager::on_pool(const char* failure, const std::string& pool_uuid,
                                       const Impl_Call& call, bool check_synchronized) {
-  return scat_front::guarded(operation, [&] {
+  return scat_front::guarded(failure, [&] {
     Impl_Ptr impl = find_impl(pool_uuid, check_synchronized);
     return impl && call(*impl);
   });
 }
 
-bool Storage_Catalog_Manager::on_default(const char* operation, const char* refusal,
+bool Storage_Catalog_Manager::on_default(const char* failure, const char* refusal,
                                          const Impl_Call& call) {
-  return scat_front::guarded(operation, [&] {
+  return scat_front::guarded(failure, [&] {
     Impl_Ptr impl = default_impl(refusal);
     return impl && call(*impl);
   });
@@ -293,6 +308,11 @@ Storage_Catalog_Manager_Impl* Storage_Catalog_Manager::get_impl(const std::strin
   return find_impl(pool_uuid, check_synchronized).get();
 }
 
+std::shared_ptr<Storage_Catalog_Manager_Impl> Storage_Catalog_Manager::share_impl(
+    const std::string& pool_uuid, bool check_synchronized) {
+  return find_impl(pool_uuid, check_synchronized);
+}
+
 Storage_Catalog_Manager_Impl* Storage_Catalog_Manager::get_default_impl(const char* refusal) {
   return default_impl(refusal).get();
 }
@@ -301,7 +321,7 @@ bool Storage_Catalog_Manager::insert_into_map(const std::string& pool_uuid,
                                               const std::string& local_dir) {
   if (!on_agent_)
     return true;
-  if (!check_pool_token(local_dir)) {
+  if (!is_local_dir(local_dir)) {
     LOG_ERROR("Failed to find local pool token '%s'.", local_dir.c_str());
     return false;
   }
@@ -342,6 +362,10 @@ void Storage_Catalog_Manager::erase_out_of_map(const std::string& pool_uuid, boo
 bool Storage_Catalog_Manager::check_pool_token(const std::string& local_dir) {
   struct stat st;
   return ::stat(local_dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Storage_Catalog_Manager::is_local_dir(const std::string& dir) {
+  return !dir.empty() && std::filesystem::path(dir).is_absolute() && check_pool_token(dir);
 }
 
 std::string Storage_Catalog_Manager::gen_local_pool_path(const std::string& pool_uuid,

@@ -5,8 +5,9 @@
 // handler for the periodic usage report.
 //
 // Safe for concurrent use once open; init and open are called once, at
-// start-up. A back-end pointer returned by a lookup is owned by the manager
-// and valid while its entry exists. Results go into caller-owned
+// start-up. A back-end pointer returned by get_impl is owned by the
+// manager and valid while its entry exists; share_impl gives a reference
+// that keeps the back-end alive. Results go into caller-owned
 // out-parameters; no operation throws.
 #ifndef STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_H_
 #define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_H_
@@ -57,7 +58,8 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // Opens the back-ends (on an agent: those of the local pools the daemon
   // lists), starts the workers and arms the 30-second usage timer. False,
   // logged, when the default back-end cannot be opened or the local pools
-  // cannot be fetched; a local pool that fails to open is skipped.
+  // cannot be fetched; a local pool whose folder is not is_local_dir, or
+  // whose catalog fails to open, is skipped (logged).
   bool open();
   // Cancels the timer and closes every back-end; the workers keep running.
   void close();
@@ -66,16 +68,25 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
 
   // The back-end serving `pool_uuid`: "default" on a server host, the
   // pool's own on an agent (which, with `check_synchronized`, must have
-  // loaded its pools).
+  // loaded its pools). The pointer stays the manager's and is valid only
+  // until the entry is dropped or replaced: by close on any host and, on an
+  // agent, by add_device, update_device, remove_device, insert_into_map or
+  // erase_out_of_map for the pool on any thread. A caller that may overlap
+  // those holds share_impl's reference instead.
   Storage_Catalog_Manager_Impl* get_impl(const std::string& pool_uuid,
                                          bool check_synchronized = true);
   // The "default" back-end. On an agent there is none: `refusal` (may be
-  // null or empty) is logged instead.
+  // null or empty) is logged instead. Valid until close.
   Storage_Catalog_Manager_Impl* get_default_impl(const char* refusal);
+  // get_impl's back-end, held: it stays open and usable for as long as the
+  // reference is kept, even when the manager drops the entry meanwhile
+  // (later lookups then no longer find it). Null as get_impl.
+  std::shared_ptr<Storage_Catalog_Manager_Impl> share_impl(const std::string& pool_uuid,
+                                                           bool check_synchronized = true);
   // Agent: opens the catalog of the pool whose local directory is
   // `local_dir`, replacing an older back-end of the pool. False, logged,
-  // when the directory does not exist (the older back-end stays) or the
-  // catalog cannot be opened. A server host does nothing and succeeds.
+  // when the directory is not is_local_dir (the older back-end stays) or
+  // the catalog cannot be opened. A server host does nothing and succeeds.
   bool insert_into_map(const std::string& pool_uuid, const std::string& local_dir);
   // Closes and drops the pool's back-end, if any. On an agent, with
   // `remove_files`, also deletes `local_dir` (may be null) recursively, but
@@ -85,6 +96,10 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
                         const std::string* local_dir);
   // Whether `local_dir` exists and is a directory.
   bool check_pool_token(const std::string& local_dir);
+  // Whether `dir` can hold a local pool's catalog: an absolute path of an
+  // existing directory. An empty or relative one cannot: the catalog would
+  // land in the host's shared database or wherever the process runs.
+  bool is_local_dir(const std::string& dir);
   // `dir` joined with "LP_<pool uuid>", created (mode 0750) when asked.
   static std::string gen_local_pool_path(const std::string& pool_uuid, const std::string& dir,
                                          bool create);
@@ -224,12 +239,16 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // Reports the state of every pool (replication pools aside) to the daemon,
   // once per process, and marks the pools the daemon has deleted
   // "deleting". False, logged, when the pools cannot be read or the report
-  // fails; a later call tries again.
+  // fails; a later call tries again. Callable from any thread: a call made
+  // while another thread reports waits for that report and does not send
+  // one of its own unless it failed.
   bool sync_pools_state();
   // Removes the pool's replication relations and catalogs, then its record
   // and devices unless other pools still replicate into it (then only its
   // "quoted" count is stored). False, logged, on failure; steps already
-  // done stay done.
+  // done stay done. A relation that cannot be removed stops it before the
+  // catalogs go; a count of replicating pools that cannot be read keeps the
+  // record and devices.
   bool revoke_dedup_master(const std::string& pool_uuid);
   // How many replication relations target the pool; -1 when unknown.
   int get_quoted(const std::string& pool_uuid);
@@ -313,10 +332,10 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   Impl_Ptr default_impl(const char* refusal);
   // Run `call` on the back-end find_impl (on_pool) or default_impl
   // (on_default) gives; false when there is none. An exception is logged
-  // as a failure to do `operation` and gives false.
-  bool on_pool(const char* operation, const std::string& pool_uuid, const Impl_Call& call,
+  // after `failure` ("Failed to ...") and gives false.
+  bool on_pool(const char* failure, const std::string& pool_uuid, const Impl_Call& call,
                bool check_synchronized = true);
-  bool on_default(const char* operation, const char* refusal, const Impl_Call& call);
+  bool on_default(const char* failure, const char* refusal, const Impl_Call& call);
   // The map's entry for `key`, or null; logs nothing.
   Impl_Ptr stored_impl(const std::string& key);
   // The lock-holding lookup: `uuid_of` runs with lock_ held and names the
@@ -326,6 +345,9 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   Impl_Ptr lookup(const std::string& pool_uuid);
   std::vector<Impl_Ptr> all_impls();
   Impl_Ptr create_impl(const std::string& dir);
+  // Requires: lock_ held. Opens the back-end of each entry of the daemon's
+  // local pool map whose folder is usable; the others are skipped, logged.
+  void open_local_pools(const Object& pools);
   void store_impl(const std::string& key, Impl_Ptr impl);
 
   bool merge_local_pools(const std::function<bool(Impl&, Array&, long long&)>& query, Array& rows,
@@ -334,10 +356,6 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   bool post_pools_state(const Array& body, Value& reply);
   // Marks "deleting" each pool the daemon's reply lists as "deleted".
   void mark_deleted_pools(const Value& reply);
-  bool revoke_dedup_master_i(const std::string& pool_uuid);
-  bool remove_pool_records(const Connection_Ptr& conn, const std::string& pool_uuid);
-  // get_quoted on a connection the caller already holds.
-  int count_quoted(const Connection_Ptr& conn, const std::string& pool_uuid);
 
   // Guarded by impls_lock_, which is only held for a lookup or a change of
   // the map. Shared ownership lets a call finish on a back-end that another
@@ -352,10 +370,14 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   std::uint16_t port_ = 0;
   bool ssl_ = false;
   bool on_backupd_ = false;
-  // Written by the single caller of sync_pools_state
-  bool pools_state_synced_ = false;
-  // Serialises open, the device and pool lookups and the agent's map
-  // changes made under them. Taken before impls_lock_, never after.
+  // Set once by sync_pools_state, read by any thread without a lock.
+  std::atomic<bool> pools_state_synced_{false};
+  // Held by sync_pools_state across its report to the daemon, so that
+  // concurrent callers report once; nothing else waits on it.
+  std::mutex sync_state_lock_;
+  // Serialises open (once the daemon has answered), the device and pool
+  // lookups and the agent's map changes made under them. Never held across
+  // a call to the daemon. Taken before impls_lock_, never after.
   ACE_Thread_Mutex lock_;
   int usage_resync_interval_ = 86400;
   // Set while a sync_usages runs: a tick that finds it set sends nothing,

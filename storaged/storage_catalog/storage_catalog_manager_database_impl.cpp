@@ -38,11 +38,13 @@ class Foreign_Keys_Off {
   bool off_ = false;
 };
 
-// The column names of `table`, by the dialect's listing.
-bool list_columns(const Connection_Ptr& conn, const std::string& table,
+// The column names of the table `table_sql` names (quoted, as SQL text
+// names it), by the dialect's listing.
+bool list_columns(const Connection_Ptr& conn, const std::string& table_sql,
                   std::set<std::string>& columns) {
   const bool mysql = is_mysql(conn);
-  SQL list(mysql ? "SHOW COLUMNS FROM `" + table + "`;" : "PRAGMA table_info('" + table + "');");
+  SQL list(mysql ? "SHOW COLUMNS FROM " + table_sql + ";"
+                 : "PRAGMA table_info(" + table_sql + ");");
   std::vector<std::string> names;
   if (!read_column(conn, list, mysql ? "Field" : "name", names))
     return false;
@@ -50,10 +52,10 @@ bool list_columns(const Connection_Ptr& conn, const std::string& table,
   return true;
 }
 
-// Adds those of `columns` that `table` lacks, in one transaction, with the
-// ALTER statement `format` (table, column, type). A failed ALTER logs
-// `failure` when given.
-bool add_missing_columns(const Connection_Ptr& conn, const std::string& table,
+// Adds those of `columns` that the table `table_sql` names lacks, in one
+// transaction, with the ALTER statement `format` (quoted table, column,
+// type). A failed ALTER logs `failure` when given.
+bool add_missing_columns(const Connection_Ptr& conn, const std::string& table_sql,
                          const std::set<std::string>& present,
                          const std::vector<std::string>& columns, const char* format,
                          const std::string& type, const char* failure) {
@@ -64,7 +66,7 @@ bool add_missing_columns(const Connection_Ptr& conn, const std::string& table,
     if (present.count(column) != 0)
       continue;
     char alter[256];
-    std::snprintf(alter, sizeof alter, format, table.c_str(), column.c_str(), type.c_str());
+    std::snprintf(alter, sizeof alter, format, table_sql.c_str(), column.c_str(), type.c_str());
     if (!conn->execute(std::string(alter))) {
       if (failure != nullptr)
         LOG_ERROR("%s", failure);
@@ -78,20 +80,22 @@ bool add_missing_columns(const Connection_Ptr& conn, const std::string& table,
 // names `last`, the column of the pair its upgrade adds last. Each column
 // is still added only when missing: a database may hold one of a pair from
 // an interrupted or partial upgrade.
-bool upgrade_shared_table(const Connection_Ptr& conn, const std::string& table,
-                          const std::string& last, const std::vector<std::string>& columns,
-                          const std::string& type) {
-  SQL check(is_mysql(conn) ? "SHOW COLUMNS FROM `" + table + "` WHERE Field LIKE '%" + last + "%';"
-                           : "SELECT name FROM sqlite_master WHERE name='" + table +
-                                 "' AND type='table' AND sql LIKE '%" + last + "%';");
+bool upgrade_shared_table(const Connection_Ptr& conn, const char* table, const char* last,
+                          const std::vector<std::string>& columns, const std::string& type) {
+  // Both names are this back-end's own constants.
+  const std::string table_sql = database::sql::quote_identifier(table);
+  SQL check(is_mysql(conn)
+                ? "SHOW COLUMNS FROM " + table_sql + " WHERE Field LIKE '%" + last + "%';"
+                : "SELECT name FROM sqlite_master WHERE name='" + std::string(table) +
+                      "' AND type='table' AND sql LIKE '%" + last + "%';");
   Value row;
   Legacy_Cursor cursor(conn, check, Legacy_Cursor::ROW, 0);
   if (!cursor.fetch(row))
     return false;
   std::set<std::string> present;
   return row.is_object() ||
-         (list_columns(conn, table, present) &&
-          add_missing_columns(conn, table, present, columns, "ALTER TABLE `%s` ADD COLUMN %s %s;",
+         (list_columns(conn, table_sql, present) &&
+          add_missing_columns(conn, table_sql, present, columns, "ALTER TABLE %s ADD COLUMN %s %s;",
                               type, nullptr));
 }
 
@@ -130,10 +134,6 @@ Connection_Ptr Storage_Catalog_Manager_Database_Impl::get_connection() {
     pool_.reset(new database::Connection_Pool(db));
   }
   return pool_->acquire();
-}
-
-bool Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(const std::string& name) {
-  return name.size() == 32 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 bool Storage_Catalog_Manager_Database_Impl::create_exclude_incarnation(const Connection_Ptr& conn) {
@@ -188,7 +188,7 @@ bool Storage_Catalog_Manager_Database_Impl::open() {
       return false;
     }
     for (const std::string& uuid : pools) {
-      if (!upgrade_catalog_table(conn, uuid)) {
+      if (!upgrade_catalog_table(conn, Catalog_Table(uuid))) {
         LOG_ERROR("Failed to update pool catalog schema.");
         return false;
       }
@@ -215,7 +215,7 @@ bool Storage_Catalog_Manager_Database_Impl::load_pool_uuids(const Connection_Ptr
 
 bool Storage_Catalog_Manager_Database_Impl::create_catalog_table(const Connection_Ptr& conn,
                                                                  const std::string& pool_uuid) {
-  if (!is_catalog_table_name(pool_uuid)) {
+  if (!Catalog_Table::is_pool_uuid(pool_uuid)) {
     LOG_ERROR("Invalid catalog table name '%s': a pool uuid is 32 lower-case hex digits.",
               pool_uuid.c_str());
     return false;
@@ -249,30 +249,29 @@ bool Storage_Catalog_Manager_Database_Impl::upgrade_common_tables(const Connecti
 }
 
 bool Storage_Catalog_Manager_Database_Impl::upgrade_catalog_table(const Connection_Ptr& conn,
-                                                                  const std::string& pool_uuid) {
-  if (pool_uuid.empty() || !is_known_table(pool_uuid))
-    return false;
+                                                                  const Catalog_Table& table) {
   try {
     std::set<std::string> columns;
-    if (!list_columns(conn, pool_uuid, columns))
+    if (!list_columns(conn, table.sql(), columns))
       return false;
     if (columns.count("minor_resource_id") == 0 &&
-        !add_missing_columns(conn, pool_uuid, columns, {"minor_resource_id", "minor_resource_name"},
-                             "alter table `%s` add column %s %s;", "varchar(256)",
+        !add_missing_columns(conn, table.sql(), columns,
+                             {"minor_resource_id", "minor_resource_name"},
+                             "alter table %s add column %s %s;", "varchar(256)",
                              "Failed to add minor_resource_id column"))
       return false;
     if (columns.count("uid") == 0 &&
-        !conn->execute("alter table `" + pool_uuid + "` add column uid binary(16);")) {
+        !conn->execute("alter table " + table.sql() + " add column uid binary(16);")) {
       LOG_ERROR("Failed to add uid column");
       return false;
     }
     if (columns.count("host_uuid") == 0 &&
-        !conn->execute("alter table `" + pool_uuid + "` add column host_uuid binary(16);")) {
+        !conn->execute("alter table " + table.sql() + " add column host_uuid binary(16);")) {
       LOG_ERROR("Failed to add host_uuid column");
       return false;
     }
   } catch (const std::exception& e) {
-    LOG_ERROR("Failed to check table '%s' info: '%s'", pool_uuid.c_str(), e.what());
+    LOG_ERROR("Failed to check table '%s' info: '%s'", table.name().c_str(), e.what());
     return false;
   }
   return true;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/sql/connection_pool.h"
+#include "storaged/storage_catalog/catalog_table.h"
 #include "storaged/storage_catalog/storage_catalog_manager_impl.h"
 
 namespace scat_db {
@@ -43,10 +44,6 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   // Whether `name` is a catalog table this back-end created or found. An
   // empty name is logged as a violated precondition.
   bool is_known_table(const std::string& name) const;
-
-  // Catalog table names are pool uuids: 32 lower-case hexadecimal
-  // characters, nothing else ever reaches SQL text as a table name.
-  static bool is_catalog_table_name(const std::string& name);
 
   // The connection's temporary tables of the incarnation and retention
   // queries, created when missing. They live as long as the connection.
@@ -84,7 +81,8 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
 
   bool query_pool(const Object& filter, long long offset, long long limit, Array& rows,
                   long long* total) override;
-  // A failure after the catalog table was made leaves the table in place.
+  // A pool row whose usage row cannot be added is removed again; a failure
+  // after the catalog table was made leaves the table in place.
   bool add_pool(const Object& pool) override;
   bool update_pool(const std::string& uuid, const Object& pool) override;
   bool remove_pool(const std::string& uuid) override;
@@ -194,6 +192,12 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
                                         long long offset, long long limit, Array& out,
                                         long long* total) override;
 
+  // Pool-wide operations. A `pool` that is not a pool uuid is refused.
+  int get_quoted(const std::string& pool) override;
+  // The pool row and its devices go in one transaction; a failure to delete
+  // the backup sets is logged and does not stop the rest.
+  bool revoke_dedup_master(const std::string& pool) override;
+
   // A file whose query fails is skipped; an unknown pool or a non-string
   // entry fails the call with `uuids` untouched.
   bool get_uuids_with_files(const std::string& pool, const Array& files,
@@ -210,8 +214,7 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   bool create_catalog_table(const database::sql::Connection_Ptr& conn,
                             const std::string& pool_uuid);
   bool upgrade_common_tables(const database::sql::Connection_Ptr& conn);
-  bool upgrade_catalog_table(const database::sql::Connection_Ptr& conn,
-                             const std::string& pool_uuid);
+  bool upgrade_catalog_table(const database::sql::Connection_Ptr& conn, const Catalog_Table& table);
 
  private:
   bool load_pool_uuids(const database::sql::Connection_Ptr& conn, std::vector<std::string>& uuids);

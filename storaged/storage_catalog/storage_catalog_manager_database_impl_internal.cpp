@@ -409,10 +409,10 @@ bool find_replicate_job(const Connection_Ptr& conn, const std::string& catalog_u
 
 bool is_restorable(const Connection_Ptr& conn, const std::string& pool,
                    const std::string& incarnation, const std::string& backup_time) {
-  if (!Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(pool))
+  if (!Catalog_Table::is_pool_uuid(pool))
     return false;
   Select_SQL broken;
-  broken.table(pool).select("uuid").limit(1);
+  broken.table(Catalog_Table(pool).name()).select("uuid").limit(1);
   broken.where().and_filter()->add_sql(
       "incarnation=:incarnation AND (state & 1 = 0 or state & 2 = 2) AND "
       "backup_time <= :backup_time");

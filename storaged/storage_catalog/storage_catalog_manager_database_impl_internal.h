@@ -14,6 +14,7 @@
 #include "platform/sql/filter_parser.h"
 #include "platform/sql/sql.h"
 #include "platform/sql/transaction.h"
+#include "storaged/storage_catalog/guarded.h"
 
 namespace scat_db {
 
@@ -137,20 +138,7 @@ bool publish_sync_notice(const Object& params);
 bool publish_remove_notice(const std::string& pool, const std::string& uuid);
 bool publish_state_notice(const std::string& pool, const std::string& uuid, long long state);
 
-// Runs `op` (returning bool); an exception it raises is logged as
-// "<prefix>: '<text>'" and gives false. Keeps exceptions inside the
-// exported operations.
-template <typename Op>
-bool guarded(const char* prefix, Op op) {
-  try {
-    return op();
-  } catch (const std::exception& e) {
-    LOG_ERROR("%s: '%s'", prefix, e.what());
-  } catch (...) {
-    LOG_ERROR("%s: '%s'", prefix, "unknown exception");
-  }
-  return false;
-}
+using scat_internal::guarded;
 
 // The LIKE pattern that finds `file` as the end of an entry of a "files"
 // JSON array: the name as JSON writes it, with '%', '_' and the escape

@@ -183,8 +183,8 @@ bool read_time_points(const Connection_Ptr& conn, const std::vector<std::string>
 bool read_merge_run(const Connection_Ptr& conn, const std::string& pool, const std::string& column,
                     const std::string& value, long long retention,
                     std::vector<std::string>& uuids) {
-  SQL run("SELECT uuid FROM (SELECT id, uuid, backup_time FROM `" + pool +
-          "` WHERE state & 3 = 1 AND " + column +
+  SQL run("SELECT uuid FROM (SELECT id, uuid, backup_time FROM " + Catalog_Table(pool).sql() +
+          " WHERE state & 3 = 1 AND " + column +
           " = :group_val AND NOT EXISTS (SELECT 1 FROM `storage_catalog_merge_backup_job` "
           "WHERE state IN ('pending', 'running') AND pool_uuid = :pool_uuid AND " +
           column + " = :group_val) ORDER BY id DESC LIMIT " +
@@ -373,11 +373,13 @@ bool Storage_Catalog_Manager_Database_Impl::get_catalogs(const std::string& pool
       LOG_ERROR("Failed to get catalog '%s'.", from_uuid.c_str());
       return false;
     }
+    const Catalog_Table table(pool);
     Select_SQL range;
-    range.table(pool).order_by("id");
-    range.where().and_filter()->add_sql(
-        group_column + " = :group_val AND id >= (SELECT id FROM `" + pool +
-        "` WHERE uuid = :uuid_1) AND id <= (SELECT id FROM `" + pool + "` WHERE uuid = :uuid_2)");
+    range.table(table.name()).order_by("id");
+    range.where().and_filter()->add_sql(group_column + " = :group_val AND id >= (SELECT id FROM " +
+                                        table.sql() +
+                                        " WHERE uuid = :uuid_1) AND id <= (SELECT id FROM " +
+                                        table.sql() + " WHERE uuid = :uuid_2)");
     // A uuid column holds 16 bytes, read back as hexadecimal text.
     const bool uuid_column =
         std::find(uuid_keys_.begin(), uuid_keys_.end(), group_column) != uuid_keys_.end();
@@ -429,7 +431,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_disaster_restore_time_points(
     std::map<std::string, URI> uris;
     for (const auto& pool : urls) {
       // The uuids come from the database, but name tables all the same.
-      if (!is_catalog_table_name(pool.first) || !check_pool(pool.first))
+      if (!Catalog_Table::is_pool_uuid(pool.first) || !check_pool(pool.first))
         continue;
       URI uri;
       if (URI_Parser::parse(pool.second.c_str(), uri))
@@ -442,8 +444,9 @@ bool Storage_Catalog_Manager_Database_Impl::get_disaster_restore_time_points(
       } else {
         unions.back() += " union ";
       }
-      unions.back() += "SELECT name, backup_time time_point, files, pool_uuid FROM `" + pool.first +
-                       "` WHERE agent = 'backupd' AND state & 3 = 1" + conditions;
+      unions.back() += "SELECT name, backup_time time_point, files, pool_uuid FROM " +
+                       Catalog_Table(pool.first).sql() +
+                       " WHERE agent = 'backupd' AND state & 3 = 1" + conditions;
       ++in_union;
     }
     return read_time_points(conn, unions, values, uris, offset, limit, out, total);

@@ -107,7 +107,8 @@ bool Storage_Catalog_Manager_Database_Impl::read_backup_set(const Connection_Ptr
                                                             const std::string& pool,
                                                             const std::string& uuid,
                                                             Object& set) const {
-  return !pool.empty() && is_known_table(pool) && read_row_by_uuid(conn, pool, uuid, set);
+  return !pool.empty() && is_known_table(pool) &&
+         read_row_by_uuid(conn, Catalog_Table(pool).name(), uuid, set);
 }
 
 // ---------------------------------------------------------------------------
@@ -129,7 +130,11 @@ bool Storage_Catalog_Manager_Database_Impl::query_catalog(
     if (!conn)
       return false;
     Select_SQL sql;
-    sql.table(pool).order_by(order_column).limit(limit).offset(offset).desc(!ascending);
+    sql.table(Catalog_Table(pool).name())
+        .order_by(order_column)
+        .limit(limit)
+        .offset(offset)
+        .desc(!ascending);
     Filter_SQL* f = sql.where().and_filter();
     if (f == nullptr) {
       VRT_LOG_UNEXPECTED("f", VRT_IS_NULL);
@@ -153,7 +158,7 @@ bool Storage_Catalog_Manager_Database_Impl::query_catalog(const std::string& poo
     Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
-    sql.table(pool);
+    sql.table(Catalog_Table(pool).name());
     if (sql.where().and_filter() == nullptr) {
       VRT_LOG_UNEXPECTED("filter", VRT_IS_NULL);
       return false;
@@ -169,7 +174,7 @@ bool Storage_Catalog_Manager_Database_Impl::add_catalog(const std::string& pool,
     if (!conn)
       return false;
     Insert_SQL insert;
-    if (!build_insert(insert, pool, catalog, kCatalogColumns))
+    if (!build_insert(insert, Catalog_Table(pool).name(), catalog, kCatalogColumns))
       return false;
     if (catalog.count("minor_resource_id") == 0)
       insert.value("minor_resource_id", "");
@@ -182,7 +187,8 @@ bool Storage_Catalog_Manager_Database_Impl::update_catalog(const std::string& po
                                                            const std::string& uuid,
                                                            const Object& values) {
   return guarded("Failed to update catalog", [&] {
-    return check_pool(pool) && update_record(pool, uuid, 0, values, kCatalogColumns);
+    return check_pool(pool) &&
+           update_record(Catalog_Table(pool).name(), uuid, 0, values, kCatalogColumns);
   });
 }
 
@@ -371,9 +377,13 @@ bool Storage_Catalog_Manager_Database_Impl::add_pool(const Object& pool) {
     // A usage row left by an earlier pool of this uuid is kept.
     Insert_SQL usage;
     usage.table(kUsageTable).or_expr(1);
-    if (usage.value_uuid("pool_uuid", *uuid))
-      conn->execute(usage);
-    return true;
+    if (usage.value_uuid("pool_uuid", *uuid) && conn->execute(usage))
+      return true;
+    LOG_ERROR("Failed to add usage record of pool %s.", uuid->c_str());
+    // Usage bookkeeping expects a usage row beside every pool row. Undone by
+    // hand: the catalog table's DDL may have ended a caller's transaction.
+    remove_record(kPoolTable, *uuid, 0);
+    return false;
   });
 }
 

@@ -228,8 +228,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_replicate_job_info(long long id,
         "SELECT j.source_pool_uuid, (SELECT name FROM `storage_catalog_storage_pool` AS p WHERE "
         "p.uuid=j.source_pool_uuid) source_pool_name, j.target_pool_uuid, (SELECT name FROM "
         "`storage_catalog_storage_pool` AS p WHERE p.uuid=j.target_pool_uuid) target_pool_name, "
-        "c.name FROM `storage_catalog_pool_replicate_job` AS j, `" +
-        pool + "` AS c WHERE j.id=:id AND j.catalog_uuid=c.uuid;");
+        "c.name FROM `storage_catalog_pool_replicate_job` AS j, " +
+        Catalog_Table(pool).sql() + " AS c WHERE j.id=:id AND j.catalog_uuid=c.uuid;");
     job.bind("id", id);
     return read_row(conn, job, out);
   });
@@ -332,12 +332,12 @@ bool Storage_Catalog_Manager_Database_Impl::get_not_replicated_catalogs(
       return false;
     // A job that names no set (as a failed one may) hides none.
     Select_SQL sets;
-    sets.table(source_pool);
+    sets.table(Catalog_Table(source_pool).name());
     sets.where().and_filter()->add_sql(
         "state & 3 = 1 AND NOT EXISTS (SELECT 1 FROM `storage_catalog_pool_replicate_job` j "
         "WHERE j.type = 'replicate' AND j.source_pool_uuid = :uuid_1 AND j.target_pool_uuid = "
-        ":uuid_2 AND j.catalog_uuid = `" +
-        source_pool + "`.uuid)");
+        ":uuid_2 AND j.catalog_uuid = " +
+        Catalog_Table(source_pool).sql() + ".uuid)");
     return bind_uuid_or_log(sets, "uuid_1", source_pool) &&
            bind_uuid_or_log(sets, "uuid_2", target_pool) &&
            read_catalog_rows(conn, source_pool, sets, out, nullptr, false);

@@ -116,7 +116,7 @@ bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, 
       !uuid_literals(excluded, excluded_list))
     return false;
   Select_SQL newest;
-  newest.table(pool)
+  newest.table(Catalog_Table(pool).name())
       .select(vm ? "minor_resource_id,MAX(backup_time) backup_time"
                  : "resource_uuid,minor_resource_id,MAX(backup_time) backup_time")
       .group_by(vm ? "minor_resource_id" : "resource_uuid,minor_resource_id");
@@ -133,7 +133,9 @@ bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, 
                       : "a.resource_uuid=t.resource_uuid AND COALESCE(a.minor_resource_id, '')="
                         "COALESCE(t.minor_resource_id, '') AND a.backup_time=t.backup_time";
   Select_SQL chains;
-  chains.table(pool, "t").select("t.incarnation").sql_inner_join(newest, "a", on);
+  chains.table(Catalog_Table(pool).name(), "t")
+      .select("t.incarnation")
+      .sql_inner_join(newest, "a", on);
   // A set without a chain protects nothing, and would not fit the table.
   chains.where().and_filter()->add_sql("t.incarnation IS NOT NULL");
   return conn->execute(Insert_Select_SQL("exclude_incarnation", "incarnation", chains));
@@ -173,9 +175,9 @@ bool find_expired_chain(const Connection_Ptr& conn, const std::string& pool, int
   // Sets without a chain form no chain to hand out; as a group of their
   // own they would come first and hide every expired chain behind them.
   SQL oldest(
-      "SELECT incarnation FROM (    SELECT incarnation, MAX(backup_time) backup_time FROM `" +
-      pool +
-      "`    WHERE incarnation NOT IN (SELECT incarnation FROM exclude_incarnation)    AND "
+      "SELECT incarnation FROM (    SELECT incarnation, MAX(backup_time) backup_time FROM " +
+      Catalog_Table(pool).sql() +
+      "    WHERE incarnation NOT IN (SELECT incarnation FROM exclude_incarnation)    AND "
       "state & 11 = 1 AND incarnation IS NOT NULL GROUP BY incarnation) `t` WHERE backup_time < " +
       limit + " ORDER BY backup_time");
   return read_first_text(conn, oldest, "incarnation", incarnation);
@@ -185,7 +187,7 @@ bool find_expired_chain(const Connection_Ptr& conn, const std::string& pool, int
 // when the query fails.
 bool holds_set(const Connection_Ptr& conn, const std::string& pool, const std::string& uuid,
                bool& held) {
-  SQL count("SELECT COUNT(*) FROM `" + pool + "` WHERE uuid=:uuid");
+  SQL count("SELECT COUNT(*) FROM " + Catalog_Table(pool).sql() + " WHERE uuid=:uuid");
   long long n = 0;
   if (!count.bind_uuid("uuid", uuid))
     return false;
@@ -200,7 +202,7 @@ bool holds_set(const Connection_Ptr& conn, const std::string& pool, const std::s
 bool read_chain(const Connection_Ptr& conn, const std::string& pool, const std::string& incarnation,
                 const std::string& condition, Array& out) {
   Select_SQL chain;
-  chain.table(pool);
+  chain.table(Catalog_Table(pool).name());
   chain.where().and_filter()->add_sql("incarnation=:incarnation" + condition);
   if (!chain.bind_uuid("incarnation", incarnation) ||
       !read_catalog_rows(conn, pool, chain, out, nullptr, false)) {
@@ -223,12 +225,13 @@ bool fill_incarnation_info(const Connection_Ptr& conn, const std::string& pool,
   // A set without a chain has no start to restore from: not restorable,
   // as the restorability test of a single set finds too.
   if (!conn->execute(SQL("insert into incarnation_info   select c.uuid, c.incarnation, c.state, "
-                         "c.backup_time, c.incarnation IS NOT NULL   from `" +
-                         pool + "` c join exclude_incarnation i on c.uuid = i.incarnation;")))
+                         "c.backup_time, c.incarnation IS NOT NULL   from " +
+                         Catalog_Table(pool).sql() +
+                         " c join exclude_incarnation i on c.uuid = i.incarnation;")))
     return false;
   std::vector<std::string> broken;
-  SQL find_broken("select distinct(i.uuid) `uuid` from `" + pool +
-                  "` c     join incarnation_info i on c.incarnation = i.incarnation    where "
+  SQL find_broken("select distinct(i.uuid) `uuid` from " + Catalog_Table(pool).sql() +
+                  " c     join incarnation_info i on c.incarnation = i.incarnation    where "
                   "(c.state & 1 = 0 or c.state & 2 = 2) and            c.backup_time <= "
                   "i.backup_time group by i.uuid");
   if (!read_column(conn, find_broken, "uuid", broken))
@@ -307,13 +310,14 @@ bool Storage_Catalog_Manager_Database_Impl::get_catalogs_with_incarnation(
     if (!conn)
       return false;
     Select_SQL chain;
-    chain.table(pool).order_by("backup_time");
+    chain.table(Catalog_Table(pool).name()).order_by("backup_time");
     Filter_SQL* filter = chain.where().and_filter();
     filter->add_sql("incarnation=:incarnation");
     if (!bind_uuid_or_log(chain, "incarnation", incarnation))
       return false;
     if (!whole_chain) {
-      filter->add_sql("backup_time <= (SELECT backup_time FROM `" + pool + "` WHERE uuid=:uuid)");
+      filter->add_sql("backup_time <= (SELECT backup_time FROM " + Catalog_Table(pool).sql() +
+                      " WHERE uuid=:uuid)");
       if (!bind_uuid_or_log(chain, "uuid", uuid))
         return false;
     }
@@ -330,12 +334,13 @@ bool Storage_Catalog_Manager_Database_Impl::update_incarnation(const std::string
       return false;
     // The sub-selects read the updated table through a derived table,
     // which MySQL (error 1093) requires.
-    SQL take_type("UPDATE `" + pool + "` SET backup_type = (SELECT backup_type FROM (SELECT " +
-                  "backup_type FROM `" + pool + "` WHERE uuid=:incarnation) `t`) WHERE uuid=:uuid");
-    SQL move_members("UPDATE `" + pool +
-                     "` SET incarnation = :uuid WHERE incarnation = :incarnation AND id >= "
-                     "(SELECT id FROM (SELECT id FROM `" +
-                     pool + "` WHERE uuid = :uuid) `t`)");
+    const std::string table = Catalog_Table(pool).sql();
+    SQL take_type("UPDATE " + table + " SET backup_type = (SELECT backup_type FROM (SELECT " +
+                  "backup_type FROM " + table + " WHERE uuid=:incarnation) `t`) WHERE uuid=:uuid");
+    SQL move_members("UPDATE " + table +
+                     " SET incarnation = :uuid WHERE incarnation = :incarnation AND id >= "
+                     "(SELECT id FROM (SELECT id FROM " +
+                     table + " WHERE uuid = :uuid) `t`)");
     for (SQL* statement : {&take_type, &move_members}) {
       if (!bind_uuid_or_log(*statement, "uuid", uuid) ||
           !bind_uuid_or_log(*statement, "incarnation", incarnation))
@@ -404,7 +409,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_pool_size(const std::string& poo
     if (!conn)
       return false;
     Select_SQL size;
-    size.table(pool).select("SUM(size) total_size");
+    size.table(Catalog_Table(pool).name()).select("SUM(size) total_size");
     size.where().and_filter()->add_sql(include_expired ? "state & 1 = 1" : "state & 9 = 1");
     Legacy_Cursor cursor(conn, size, Legacy_Cursor::SCALAR, 0);
     if (!cursor.fetch())
@@ -422,9 +427,10 @@ bool Storage_Catalog_Manager_Database_Impl::get_pool_size(const std::string& poo
     Connection_Ptr conn = pool_connection(pool);
     if (!conn)
       return false;
-    SQL sizes("select * from (select sum(size) total_size from `" + pool +
-              "` where state & 1 = 1) `t1`, (select sum(size) expired_size from `" + pool +
-              "` where state & 9 = 9) `t2`;");
+    const std::string table = Catalog_Table(pool).sql();
+    SQL sizes("select * from (select sum(size) total_size from " + table +
+              " where state & 1 = 1) `t1`, (select sum(size) expired_size from " + table +
+              " where state & 9 = 9) `t2`;");
     Object row;
     if (!read_row(conn, sizes, row))
       return false;
@@ -466,7 +472,10 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_deletable_set(const std::strin
     if (!conn)
       return false;
     Select_SQL chains;
-    chains.table(pool).select("incarnation").group_by("incarnation").order_by("MAX(backup_time)");
+    chains.table(Catalog_Table(pool).name())
+        .select("incarnation")
+        .group_by("incarnation")
+        .order_by("MAX(backup_time)");
     Filter_SQL* filter = chains.where().and_filter();
     filter->add_sql("state & :st_1 = :st_2");
     chains.bind("st_1", 9).bind("st_2", 9);
@@ -496,7 +505,7 @@ bool Storage_Catalog_Manager_Database_Impl::is_deletable(const std::string& pool
     if (!conn)
       return false;
     Select_SQL blocking;
-    blocking.table(pool).select("uuid").limit(1);
+    blocking.table(Catalog_Table(pool).name()).select("uuid").limit(1);
     Filter_SQL* filter = blocking.where().and_filter();
     filter->add_sql("state & 1 = 1 and state & 10 != 8");
     filter->add_in_uuid_item("uuid", list);

@@ -36,7 +36,7 @@ long long row_state(const Object& row) {
 bool read_state(const Connection_Ptr& conn, const std::string& pool, const std::string& uuid,
                 Catalog_State& state, bool lock_row = false) {
   return guarded("Failed to parse state", [&] {
-    SQL read("SELECT state FROM `" + pool + "` WHERE uuid=:uuid" +
+    SQL read("SELECT state FROM " + Catalog_Table(pool).sql() + " WHERE uuid=:uuid" +
              (lock_row && is_mysql(conn) ? " FOR UPDATE" : ""));
     Object row;
     if (!read.bind_uuid("uuid", uuid) || !read_row(conn, read, row))
@@ -87,7 +87,7 @@ bool Storage_Catalog_Manager_Database_Impl::change_state(const std::string& pool
   if (next == current)
     return true;
   Update_SQL update;
-  update.table(pool).set("state", static_cast<long long>(next));
+  update.table(Catalog_Table(pool).name()).set("state", static_cast<long long>(next));
   update.where().and_filter()->add_sql("uuid=:uuid");
   update.bind_uuid("uuid", uuid);
   if (!conn->execute(update) || !commit_transaction(transaction, __LINE__)) {
@@ -162,7 +162,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_file(const std::strin
                                                                 const std::string& file,
                                                                 Array& out) {
   return guarded("Failed to get uuids with file", [&] {
-    if (!is_catalog_table_name(pool)) {
+    if (!Catalog_Table::is_pool_uuid(pool)) {
       LOG_ERROR("Failed to get uuids with file: '%s' is not a pool uuid.", pool.c_str());
       return false;
     }
@@ -171,8 +171,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_file(const std::strin
       return false;
     // The name is a bound pattern with its pattern characters escaped, so
     // it matches only itself; each row found is confirmed by its entries.
-    SQL query("SELECT LOWER(HEX(uuid)) `uuid`, files FROM `" + pool +
-              "` WHERE files LIKE :file ESCAPE '!';");
+    SQL query("SELECT LOWER(HEX(uuid)) `uuid`, files FROM " + Catalog_Table(pool).sql() +
+              " WHERE files LIKE :file ESCAPE '!';");
     query.bind("file", file_like_pattern(file));
     Value rows;
     Legacy_Cursor cursor(conn, query, Legacy_Cursor::ROWS_RAW, 0);
@@ -221,7 +221,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_files(const std::stri
 bool Storage_Catalog_Manager_Database_Impl::remove_catalog(const std::string& pool,
                                                            const std::string& uuid) {
   return guarded("Failed to remove catalog", [&] {
-    if (!check_pool(pool) || !remove_record(pool, uuid, 0))
+    if (!check_pool(pool) || !remove_record(Catalog_Table(pool).name(), uuid, 0))
       return false;
     publish_remove_notice(pool, uuid);
     return true;
@@ -245,7 +245,7 @@ bool Storage_Catalog_Manager_Database_Impl::remove_one_catalog(const std::string
   const Object& row = rows[0].get_ref<const Object&>();
   long long state = row_state(row);
   if (!(state & CST_REPLICATED)) {
-    if (!remove_record(pool, uuid, 0))
+    if (!remove_record(Catalog_Table(pool).name(), uuid, 0))
       return false;
     publish_remove_notice(pool, uuid);
   } else if (state & CST_ONLINE) {

@@ -52,14 +52,14 @@ using scat_front::guarded;
 
 bool Storage_Catalog_Manager::query_device(const Object& filter, long long offset, long long limit,
                                            Array& rows, long long* total) {
-  return guarded("query device", [&] {
+  return guarded("Failed to query device", [&] {
     Impl_Ptr impl = locked_impl([&] { return object_get_str(filter, "pool_uuid"); });
     return impl && impl->query_device(filter, offset, limit, rows, total);
   });
 }
 
 bool Storage_Catalog_Manager::query_device(Select_SQL& sql, Array& rows, long long* total) {
-  return guarded("query device", [&] {
+  return guarded("Failed to query device", [&] {
     Impl_Ptr impl = locked_impl([&] { return filter_uuid(sql, "pool_uuid"); });
     return impl && impl->query(sql, rows, total);
   });
@@ -94,7 +94,7 @@ bool Storage_Catalog_Manager::update_device(const std::string& device_uuid, cons
       const std::string* dir = attached_dir(device, host_key_, false);
       if (dir == nullptr)
         detached = true;
-      else if (!check_pool_token(*dir))
+      else if (!is_local_dir(*dir))
         throw std::runtime_error("Failed to get storage catalog manager by local pool " +
                                  pool_uuid);
       return &pool_uuid;
@@ -138,7 +138,7 @@ bool Storage_Catalog_Manager::remove_device(const std::string& device_uuid, cons
 
 bool Storage_Catalog_Manager::query_pool(const Object& filter, long long offset, long long limit,
                                          Array& rows, long long* total) {
-  return guarded("query pool", [&] {
+  return guarded("Failed to query pool", [&] {
     Impl_Ptr impl = locked_impl([&] { return object_get_str(filter, "uuid"); });
     if (impl)
       return impl->query_pool(filter, offset, limit, rows, total);
@@ -151,7 +151,7 @@ bool Storage_Catalog_Manager::query_pool(const Object& filter, long long offset,
 }
 
 bool Storage_Catalog_Manager::query_pool(Select_SQL& sql, Array& rows, long long* total) {
-  return guarded("query pool", [&] {
+  return guarded("Failed to query pool", [&] {
     Impl_Ptr impl = locked_impl([&] { return filter_uuid(sql, "uuid"); });
     if (impl)
       return impl->query(sql, rows, total);

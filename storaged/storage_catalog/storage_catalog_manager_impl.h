@@ -177,6 +177,16 @@ class Storage_Catalog_Manager_Impl {
   // Backup sets listing any of `files`.
   virtual bool get_uuids_with_files(const std::string& pool, const Array& files,
                                     std::set<std::string>& uuids) = 0;
+  // How many replication relations have `pool` as their target; -1 when
+  // they cannot be counted.
+  virtual int get_quoted(const std::string& pool) = 0;
+  // Removes the relations out of `pool` and its backup sets, then its
+  // record and devices unless relations still target it (then only the
+  // count is stored as "quoted"). False on failure; steps already done stay
+  // done. A relation that cannot be removed stops it before the backup sets
+  // go; a count that cannot be read keeps the record and devices.
+  virtual bool revoke_dedup_master(const std::string& pool) = 0;
+
   // Backup set `uuid` of the catalog of older releases.
   virtual bool get_old_catalog(const std::string& pool, const std::string& uuid, Object& out) = 0;
   // Backup sets listing `file`, as objects {"uuid"}.

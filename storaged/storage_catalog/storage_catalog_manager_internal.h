@@ -3,9 +3,7 @@
 #ifndef STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_INTERNAL_H_
 #define STORAGED_STORAGE_CATALOG_STORAGE_CATALOG_MANAGER_INTERNAL_H_
 
-#include <exception>
-
-#include "platform/runtime/log.h"
+#include "storaged/storage_catalog/guarded.h"
 
 namespace scat_front {
 
@@ -16,17 +14,7 @@ constexpr char kNoMergeBackup[] = "Do not support merge backup in local pool";
 constexpr char kNoDisasterRestore[] = "Do not support disaster restore in local pool";
 constexpr char kNoOldCatalog[] = "Do not have old catalog in local pool";
 
-// Runs `call`; an exception, which must not reach the caller, is logged and
-// reported as false.
-template <typename Call>
-bool guarded(const char* operation, Call call) {
-  try {
-    return call();
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to %s: %s", operation, e.what());
-    return false;
-  }
-}
+using scat_internal::guarded;
 
 }  // namespace scat_front
 

@@ -1,30 +1,21 @@
 // Keeping the front in step with the backup daemon: an agent's local pools,
 // the once-per-process pool state report, and the revocation of a
-// deduplication pool's master role.
+// deduplication pool's master role (done by the pool's back-end).
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 
 #include <exception>
+#include <mutex>
 
 #include "platform/rpc/host_manager.h"
 #include "platform/rpc/http_request.h"
 #include "platform/rpc/http_session.h"
 #include "platform/rpc/json_restful_client.h"
 #include "platform/runtime/log.h"
-#include "platform/sql/cursor.h"
-#include "platform/sql/transaction.h"
-#include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
-
-using database::sql::Delete_SQL;
-using database::sql::Legacy_Cursor;
-using database::sql::Update_SQL;
 
 namespace {
 
 const char kStoragesPath[] = "/kx/r/v2/storages";
 const char kPoolsSyncPath[] = "/kx/r/v2/storage/pools/sync";
-const char kPoolTable[] = "storage_catalog_storage_pool";
-const char kDeviceTable[] = "storage_catalog_device";
-const char kReplicateTable[] = "storage_catalog_storage_pool_replicate";
 
 // Adds this host's entry of one pool row of the storages reply to `pools`.
 // Rows without a pool uuid are skipped; a row without the attachment
@@ -96,6 +87,15 @@ bool Storage_Catalog_Manager::fetch_local_pools(Object& pools) {
 bool Storage_Catalog_Manager::sync_pools_state() {
   if (pools_state_synced_)
     return true;
+  // One report at a time: a second caller takes the first one's outcome
+  // instead of reporting again.
+  std::unique_lock<std::mutex> reporting(sync_state_lock_, std::try_to_lock);
+  if (!reporting.owns_lock()) {
+    LOG_DEBUG("Waiting for the pool state report under way.");
+    reporting.lock();
+  }
+  if (pools_state_synced_)
+    return true;
   try {
     Array pools;
     if (!query_pool(Object(), 0, -1, pools, nullptr)) {
@@ -159,108 +159,15 @@ void Storage_Catalog_Manager::mark_deleted_pools(const Value& reply) {
 }
 
 bool Storage_Catalog_Manager::revoke_dedup_master(const std::string& pool_uuid) {
-  try {
-    return revoke_dedup_master_i(pool_uuid);
-  } catch (const std::exception& e) {
-    LOG_ERROR("Failed to revoke dedup master from '%s': %s", pool_uuid.c_str(), e.what());
-    return false;
-  }
-}
-
-bool Storage_Catalog_Manager::revoke_dedup_master_i(const std::string& pool_uuid) {
-  // The pool uuid names a table below: nothing else may reach that place.
-  if (!Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(pool_uuid)) {
-    LOG_ERROR("Failed to revoke dedup master: '%s' is not a pool uuid.", pool_uuid.c_str());
-    return false;
-  }
-  Connection_Ptr conn = get_connection(pool_uuid);
-  if (!conn) {
+  Impl_Ptr impl = find_impl(pool_uuid, true);
+  if (!impl) {
     LOG_ERROR("Failed to connect to storage catalog database.");
     return false;
   }
-
-  std::vector<std::string> replicates;
-  {
-    Select_SQL select;
-    select.table(kReplicateTable).select("LOWER(HEX(uuid))");
-    select.where().and_filter()->add_sql("source_uuid=:source_uuid");
-    select.bind_uuid("source_uuid", pool_uuid);
-    Legacy_Cursor cursor(conn, select, Legacy_Cursor::STREAM, 0);
-    if (!cursor.fetch()) {
-      // Without the relations nothing below may be deleted.
-      LOG_ERROR("Failed to query replicates of pool '%s'.", pool_uuid.c_str());
-      return false;
-    }
-    while (!cursor.eof()) {
-      std::string uuid;
-      if (!(cursor >> uuid))
-        break;
-      replicates.push_back(uuid);
-    }
-  }
-  for (const std::string& uuid : replicates)
-    remove_replicate(uuid);
-
-  Delete_SQL catalogs;
-  catalogs.table(pool_uuid);
-  if (!conn->execute(catalogs))
-    LOG_ERROR("Failed to remove all catalogs while revoking dedup master from '%s'.",
-              pool_uuid.c_str());
-
-  int quoted = count_quoted(conn, pool_uuid);
-  if (quoted >= 1) {
-    Update_SQL update;
-    update.table(kPoolTable).set("quoted", quoted);
-    update.where().and_filter()->add_sql("uuid=:uuid");
-    update.bind_uuid("uuid", pool_uuid);
-    return conn->execute(update);
-  }
-  return remove_pool_records(conn, pool_uuid);
-}
-
-bool Storage_Catalog_Manager::remove_pool_records(const Connection_Ptr& conn,
-                                                  const std::string& pool_uuid) {
-  database::Transaction transaction(conn);
-  if (!transaction.begin(false)) {
-    LOG_ERROR("Failed to begin transaction at storaged/storage_catalog/storage_catalog_manager:%d",
-              __LINE__);
-    return false;
-  }
-  Delete_SQL pool;
-  pool.table(kPoolTable);
-  pool.where().and_filter()->add_sql("uuid=:uuid");
-  pool.bind_uuid("uuid", pool_uuid);
-  if (!conn->execute(pool))
-    return false;
-  Delete_SQL devices;
-  devices.table(kDeviceTable);
-  devices.where().and_filter()->add_sql("pool_uuid=:pool_uuid");
-  devices.bind_uuid("pool_uuid", pool_uuid);
-  if (!conn->execute(devices))
-    return false;
-  if (!transaction.commit()) {
-    LOG_ERROR("Failed to commit transaction at storaged/storage_catalog/storage_catalog_manager:%d",
-              __LINE__);
-    return false;
-  }
-  return true;
+  return impl->revoke_dedup_master(pool_uuid);
 }
 
 int Storage_Catalog_Manager::get_quoted(const std::string& pool_uuid) {
-  Connection_Ptr conn = get_connection(pool_uuid);
-  return conn ? count_quoted(conn, pool_uuid) : -1;
-}
-
-int Storage_Catalog_Manager::count_quoted(const Connection_Ptr& conn,
-                                          const std::string& pool_uuid) {
-  Select_SQL select;
-  select.table(kReplicateTable).select("COUNT(*)");
-  select.where().and_filter()->add_sql("target_uuid=:uuid");
-  if (!select.bind_uuid("uuid", pool_uuid))
-    return -1;
-  Legacy_Cursor cursor(conn, select, Legacy_Cursor::SCALAR, 0);
-  int count = 0;
-  if (!cursor.fetch() || !(cursor >> count))
-    return -1;
-  return count;
+  Impl_Ptr impl = find_impl(pool_uuid, true);
+  return impl ? impl->get_quoted(pool_uuid) : -1;
 }

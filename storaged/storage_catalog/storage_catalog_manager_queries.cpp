@@ -43,13 +43,13 @@ bool Storage_Catalog_Manager::get_incarnation_info(const Array& requests, Value&
 
 bool Storage_Catalog_Manager::get_pool_size(const std::string& pool_uuid, long long& total,
                                             bool include_expired) {
-  return on_pool("get pool size", pool_uuid,
+  return on_pool("Failed to get pool size", pool_uuid,
                  [&](Impl& impl) { return impl.get_pool_size(pool_uuid, total, include_expired); });
 }
 
 bool Storage_Catalog_Manager::get_pool_size(const std::string& pool_uuid, long long& total,
                                             long long* expired) {
-  return on_pool("get pool size", pool_uuid,
+  return on_pool("Failed to get pool size", pool_uuid,
                  [&](Impl& impl) { return impl.get_pool_size(pool_uuid, total, expired); });
 }
 
@@ -58,34 +58,34 @@ bool Storage_Catalog_Manager::get_a_expired_set(const std::string& pool_uuid, Ar
   ACE_Guard<ACE_Thread_Mutex> guard(lock_);
   if (!guard.locked())
     return false;
-  return on_pool("get expired set", pool_uuid, [&](Impl& impl) {
+  return on_pool("Failed to get expired set", pool_uuid, [&](Impl& impl) {
     return impl.get_a_expired_set(pool_uuid, set, keep_count, retention_days);
   });
 }
 
 bool Storage_Catalog_Manager::get_a_deletable_set(const std::string& pool_uuid, Array& set,
                                                   bool skip_warmup, long long skip) {
-  return on_pool("get deletable set", pool_uuid, [&](Impl& impl) {
+  return on_pool("Failed to get deletable set", pool_uuid, [&](Impl& impl) {
     return impl.get_a_deletable_set(pool_uuid, set, skip_warmup, skip);
   });
 }
 
 bool Storage_Catalog_Manager::is_deletable(const std::string& pool_uuid,
                                            const Array& catalog_uuids) {
-  return on_pool("check deletable sets", pool_uuid,
+  return on_pool("Failed to check deletable sets", pool_uuid,
                  [&](Impl& impl) { return impl.is_deletable(pool_uuid, catalog_uuids); });
 }
 
 bool Storage_Catalog_Manager::get_replicate_job_info(long long id, const std::string& pool_uuid,
                                                      Object& out) {
-  return on_default("get replicate job info", kNoReplicate,
+  return on_default("Failed to get replicate job info", kNoReplicate,
                     [&](Impl& impl) { return impl.get_replicate_job_info(id, pool_uuid, out); });
 }
 
 bool Storage_Catalog_Manager::get_replicate_job_info(
     const std::map<std::string, std::string>& filter, long long offset, long long limit, Array& out,
     long long* total) {
-  return on_default("get replicate job info", kNoReplicate, [&](Impl& impl) {
+  return on_default("Failed to get replicate job info", kNoReplicate, [&](Impl& impl) {
     return impl.get_replicate_job_info(filter, offset, limit, out, total);
   });
 }
@@ -94,20 +94,20 @@ bool Storage_Catalog_Manager::get_replicate_job_statistics_info(const std::strin
                                                                 const std::string* start,
                                                                 const std::string* end,
                                                                 Object& out) {
-  return on_default("get replicate job statistics info", kNoReplicate, [&](Impl& impl) {
+  return on_default("Failed to get replicate job statistics info", kNoReplicate, [&](Impl& impl) {
     return impl.get_replicate_job_statistics_info(pool_uuid, start, end, out);
   });
 }
 
 bool Storage_Catalog_Manager::get_merge_backup_job_info(const std::string& pool_uuid, long long id,
                                                         Object& out) {
-  return on_pool("get merge backup job info", pool_uuid,
+  return on_pool("Failed to get merge backup job info", pool_uuid,
                  [&](Impl& impl) { return impl.get_merge_backup_job_info(pool_uuid, id, out); });
 }
 
 bool Storage_Catalog_Manager::get_merge_backup_job_info(Select_SQL& sql, Array& out,
                                                         long long* total) {
-  return on_default("get merge backup job info", kNoMergeBackup,
+  return on_default("Failed to get merge backup job info", kNoMergeBackup,
                     [&](Impl& impl) { return impl.get_merge_backup_job_info(sql, out, total); });
 }
 
@@ -115,21 +115,21 @@ bool Storage_Catalog_Manager::get_catalogs_with_incarnation(const std::string& p
                                                             const std::string& catalog_uuid,
                                                             const std::string& incarnation,
                                                             Array& out, bool whole_chain) {
-  return on_pool("get catalogs with incarnation", pool_uuid, [&](Impl& impl) {
+  return on_pool("Failed to get catalogs with incarnation", pool_uuid, [&](Impl& impl) {
     return impl.get_catalogs_with_incarnation(pool_uuid, catalog_uuid, incarnation, out,
                                               whole_chain);
   });
 }
 
 bool Storage_Catalog_Manager::get_retry_replicate_jobs(int hours, Array& out) {
-  return on_default("get retry replicate jobs", kNoReplicate,
+  return on_default("Failed to get retry replicate jobs", kNoReplicate,
                     [&](Impl& impl) { return impl.get_retry_replicate_jobs(hours, out); });
 }
 
 bool Storage_Catalog_Manager::get_not_replicated_catalogs(const std::string& source_pool_uuid,
                                                           const std::string& target_pool_uuid,
                                                           Array& out) {
-  return on_default("get not replicated catalogs", kNoReplicate, [&](Impl& impl) {
+  return on_default("Failed to get not replicated catalogs", kNoReplicate, [&](Impl& impl) {
     return impl.get_not_replicated_catalogs(source_pool_uuid, target_pool_uuid, out);
   });
 }
@@ -137,15 +137,16 @@ bool Storage_Catalog_Manager::get_not_replicated_catalogs(const std::string& sou
 bool Storage_Catalog_Manager::get_disaster_restore_time_points(
     const std::map<std::string, std::string>& filter, long long offset, long long limit, Array& out,
     long long* total) {
-  return on_default("get disaster restore time points", kNoDisasterRestore, [&](Impl& impl) {
-    return impl.get_disaster_restore_time_points(filter, offset, limit, out, total);
-  });
+  return on_default(
+      "Failed to get disaster restore time points", kNoDisasterRestore, [&](Impl& impl) {
+        return impl.get_disaster_restore_time_points(filter, offset, limit, out, total);
+      });
 }
 
 bool Storage_Catalog_Manager::get_merge_backup_strategy(const std::string& pool_uuid,
                                                         const std::string& catalog_uuid,
                                                         Object& out) {
-  return on_default("get merge backup strategy", kNoMergeBackup, [&](Impl& impl) {
+  return on_default("Failed to get merge backup strategy", kNoMergeBackup, [&](Impl& impl) {
     return impl.get_merge_backup_strategy(pool_uuid, catalog_uuid, out);
   });
 }
@@ -169,7 +170,7 @@ bool Storage_Catalog_Manager::get_catalogs(const std::string& pool_uuid,
     VRT_LOG_UNEXPECTED("group", VRT_IS_NULL_OR_EMPTY);
     return false;
   }
-  return on_pool("get catalogs", pool_uuid, [&](Impl& impl) {
+  return on_pool("Failed to get catalogs", pool_uuid, [&](Impl& impl) {
     return impl.get_catalogs(pool_uuid, from_uuid, to_uuid, group, out);
   });
 }
@@ -189,14 +190,14 @@ bool Storage_Catalog_Manager::update_incarnation(const std::string& pool_uuid,
     VRT_LOG_UNEXPECTED("incarnation", VRT_IS_NULL_OR_EMPTY);
     return false;
   }
-  return on_pool("update incarnation", pool_uuid, [&](Impl& impl) {
+  return on_pool("Failed to update incarnation", pool_uuid, [&](Impl& impl) {
     return impl.update_incarnation(pool_uuid, base_uuid, incarnation);
   });
 }
 
 bool Storage_Catalog_Manager::get_old_catalog(const std::string& pool_uuid,
                                               const std::string& catalog_uuid, Object& out) {
-  return on_default("get old catalog", kNoOldCatalog,
+  return on_default("Failed to get old catalog", kNoOldCatalog,
                     [&](Impl& impl) { return impl.get_old_catalog(pool_uuid, catalog_uuid, out); });
 }
 

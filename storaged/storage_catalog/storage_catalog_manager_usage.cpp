@@ -170,7 +170,7 @@ void Storage_Catalog_Manager::schedule_resync_usage(const std::string& pool_uuid
 }
 
 bool Storage_Catalog_Manager::resync_pool_usage(const std::string& pool_uuid) {
-  return scat_front::guarded("resync pool usage", [&] {
+  return scat_front::guarded("Failed to resync pool usage", [&] {
     Connection_Ptr conn = get_connection(pool_uuid);
     SCAT::Storage_Pool pool;
     if (!conn || !get_storage_pool(conn, pool_uuid, pool))
@@ -183,7 +183,7 @@ bool Storage_Catalog_Manager::resync_pool_usage(const std::string& pool_uuid) {
 
 bool Storage_Catalog_Manager::get_pool_info(const std::string& pool_uuid, std::uint32_t flags,
                                             Object& info) {
-  return scat_front::guarded("get pool info", [&] {
+  return scat_front::guarded("Failed to get pool info", [&] {
     Connection_Ptr conn = get_connection(pool_uuid);
     SCAT::Storage_Pool pool;
     if (!conn || !get_storage_pool(conn, pool_uuid, pool))
@@ -215,7 +215,7 @@ bool Storage_Catalog_Manager::update_pools_usage(const std::map<std::string, lon
 }
 
 bool Storage_Catalog_Manager::update_pool_usage(const std::string& pool_uuid, long long value) {
-  return scat_front::guarded("update pool usage", [&] {
+  return scat_front::guarded("Failed to update pool usage", [&] {
     Impl_Ptr impl = find_impl(pool_uuid, true);
     if (!impl)
       return true;
@@ -233,7 +233,7 @@ bool Storage_Catalog_Manager::update_pool_usage(const std::string& pool_uuid, lo
 }
 
 bool Storage_Catalog_Manager::get_pool_usage(const std::string& pool_uuid, Object& usage) {
-  return scat_front::guarded("get pool usage", [&] {
+  return scat_front::guarded("Failed to get pool usage", [&] {
     Connection_Ptr conn = get_connection(pool_uuid);
     SCAT::Storage_Pool pool;
     if (!conn || !get_storage_pool(conn, pool_uuid, pool))

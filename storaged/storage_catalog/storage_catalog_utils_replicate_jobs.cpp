@@ -17,13 +17,12 @@ using target_pool_utils::Target_State;
 
 namespace {
 
-// The first job the query string selects.
-bool find_job(const std::string& query, Object& job) {
+// The first job `filter` selects.
+bool find_job(const Object& filter, Object& job) {
   Storage_Catalog_Manager* manager = front();
-  Object filter;
   Array rows;
-  if (manager == nullptr || !common::parse_query_string(query, filter) ||
-      !manager->query_replicate_job(filter, 0, -1, rows, nullptr) || rows.empty())
+  if (manager == nullptr || !manager->query_replicate_job(filter, 0, -1, rows, nullptr) ||
+      rows.empty())
     return false;
   try {
     job = rows[0].get<Object>();
@@ -32,6 +31,13 @@ bool find_job(const std::string& query, Object& job) {
     LOG_ERROR("Failed to get replicate job object: %s", e.what());
     return false;
   }
+}
+
+// The first job the query string selects; its values are text, so it only
+// serves text and uuid columns.
+bool find_job(const std::string& query, Object& job) {
+  Object filter;
+  return common::parse_query_string(query, filter) && find_job(filter, job);
 }
 
 bool is_full(const Value& catalog) {
@@ -86,7 +92,7 @@ bool Storage_Catalog_Utils::get_replicate_job(const std::string& source_uuid,
 }
 
 bool Storage_Catalog_Utils::get_replicate_job_with_id(long long id, Object& job) {
-  return find_job("id=" + std::to_string(id), job);
+  return find_job(Object{{"id", id}}, job);
 }
 
 bool Storage_Catalog_Utils::get_replicate_job_with_uuid(const std::string& catalog_uuid,

@@ -34,7 +34,7 @@
 #include "platform/rpc/json_rpc.h"
 #include "platform/runtime/log.h"
 #include "platform/sql/cursor.h"
-#include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
+#include "storaged/storage_catalog/catalog_table.h"
 #include "storaged/storage_catalog/storage_pool.h"
 #include "storaged/storage_catalog/storage_pool_result_handler.h"
 #include "storaged/storage_catalog/url_scheme_family.h"
@@ -204,10 +204,10 @@ bool Storage_Pool::read_devices(const Connection_Ptr& conn, Array& devices, Obje
 
 bool Storage_Pool::read_catalog_sum(const Connection_Ptr& conn, const char* condition, int states,
                                     long long& size) const {
-  if (!Storage_Catalog_Manager_Database_Impl::is_catalog_table_name(uuid_))
+  if (!Catalog_Table::is_pool_uuid(uuid_))
     return false;
   Select_SQL sum;
-  sum.table(uuid_).select("SUM(size) size");
+  sum.table(Catalog_Table(uuid_).name()).select("SUM(size) size");
   sum.where().and_filter()->add_sql(condition);
   if (states != 0)
     sum.bind("st", states);

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "platform/job/job_manager.h"
 #include "platform/queue/queue_manager.h"
@@ -137,4 +139,14 @@ Object Front_Test::catalog_record(const std::string& uuid, const std::string& po
                 {"size", 100},
                 {"name", "set"},
                 {"state", 1}};
+}
+
+bool Front_Test::wait_until(const std::function<bool()>& done) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }

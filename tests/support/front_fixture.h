@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -31,6 +32,9 @@ class Front_Test : public ::testing::Test {
   static Object device_record(const std::string& device_uuid, const std::string& pool_uuid,
                               const std::string& dir);
   static Object catalog_record(const std::string& uuid, const std::string& pool_uuid);
+  // Polls `done` until it holds, for at most a minute (a bound no healthy
+  // run comes near); whether it held.
+  static bool wait_until(const std::function<bool()>& done);
 
  protected:
   void SetUp() override;

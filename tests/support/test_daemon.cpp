@@ -75,6 +75,7 @@ void Test_Daemon::reply(const std::string& method, const std::string& path, int 
   answer.status = status;
   answer.body = body;
   answer.hang = false;
+  stopping_cond_.notify_all();  // requests held by hang() answer now
 }
 
 void Test_Daemon::hang(const std::string& method, const std::string& path) {
@@ -112,11 +113,12 @@ void Test_Daemon::serve(const httplib::Request& req, httplib::Response& res) {
     res.status = 404;
     return;
   }
-  if (it->second.hang) {
-    stopping_cond_.wait(guard, [this] { return stopping_; });
+  const Answer& answer = it->second;
+  stopping_cond_.wait(guard, [&] { return stopping_ || !answer.hang; });
+  if (stopping_) {
     res.status = 503;
     return;
   }
-  res.status = it->second.status;
-  res.set_content(it->second.body, "application/json");
+  res.status = answer.status;
+  res.set_content(answer.body, "application/json");
 }

@@ -41,10 +41,12 @@ class Test_Daemon {
   const std::string& host() const { return host_; }
   std::uint16_t port() const { return port_; }
 
-  // What "METHOD path" answers from now on. Unknown paths answer 404.
+  // What "METHOD path" answers from now on, also to the requests a hang()
+  // holds. Unknown paths answer 404.
   void reply(const std::string& method, const std::string& path, int status,
              const std::string& body);
-  // "METHOD path" answers nothing until the daemon is destroyed.
+  // "METHOD path" answers nothing until reply() gives it an answer or the
+  // daemon is destroyed (then 503). The request is recorded at once.
   void hang(const std::string& method, const std::string& path);
 
   std::vector<Request> requests() const;
@@ -65,7 +67,7 @@ class Test_Daemon {
   std::thread thread_;
 
   mutable std::mutex lock_;
-  std::condition_variable stopping_cond_;
+  std::condition_variable stopping_cond_;  // stopping, or a hang ended
   bool stopping_ = false;                  // guarded by lock_
   std::map<std::string, Answer> answers_;  // guarded by lock_; key "METHOD path"
   std::vector<Request> requests_;          // guarded by lock_

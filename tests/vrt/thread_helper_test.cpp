@@ -102,16 +102,29 @@ TEST_F(Worker_Pool, StopWithDiscardDropsPendingWork) {
   EXPECT_EQ(pool.thr_count(), 0u);
 }
 
+// The pool's queue, raising a flag of its own once destruction has
+// deactivated it (the queue's own state is not safe to poll from a worker).
+class Watched_Queue : public Thread_Pool_Helper::MESSAGE_QUEUE_EX {
+ public:
+  int deactivate() override {
+    int result = Thread_Pool_Helper::MESSAGE_QUEUE_EX::deactivate();
+    deactivated = true;
+    return result;
+  }
+  std::atomic<bool> deactivated{false};
+};
+
 TEST_F(Worker_Pool, DestructionDiscardsQueuedWorkAfterRunningWork) {
   std::atomic<bool> started{false};
   std::atomic<bool> finished{false};
+  Watched_Queue queue;  // outlives the pool
   auto pool = std::make_unique<Thread_Pool_Helper>(1);
+  pool->msg_queue(&queue);
   ASSERT_EQ(pool->activate(), 0);
-  Thread_Pool_Helper* raw = pool.get();
   // Runs until destruction has begun, then completes.
-  pool->enqueue([raw, &started, &finished] {
+  pool->enqueue([&queue, &started, &finished] {
     started = true;
-    while (!raw->msg_queue()->deactivated())
+    while (!queue.deactivated)
       std::this_thread::yield();
     finished = true;
   });

@@ -39,6 +39,15 @@ TEST_P(Records, APoolComesWithItsCatalogTableAndUsageRowOrNotAtAll) {
   EXPECT_EQ(raw_rows("storage_catalog_storage_pool").size(), 2u);
 }
 
+// Usage bookkeeping expects a usage row for every pool.
+TEST_P(Records, APoolWhoseUsageRowFailsIsNotAdded) {
+  ASSERT_TRUE(impl_->get_connection()->execute(
+      "ALTER TABLE storage_catalog_pool_usage RENAME TO storage_catalog_pool_usage_gone;"));
+  EXPECT_FALSE(impl_->add_pool(Object{{"uuid", u(0xA02)}}));
+  EXPECT_TRUE(log_.has("Failed to add usage record of pool " + u(0xA02) + "."));
+  EXPECT_EQ(raw_rows("storage_catalog_storage_pool").size(), 1u);
+}
+
 TEST_P(Records, BackupSetsRoundTripWithPagingAndTotals) {
   for (int i = 1; i <= 5; ++i)
     add(i, 1, "2024-01-0" + std::to_string(6 - i) + " 10:00:00", 1,

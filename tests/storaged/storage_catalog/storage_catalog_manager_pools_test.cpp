@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "tests/support/front_fixture.h"
 
 namespace {
@@ -112,6 +114,25 @@ TEST_F(Front_Pools, ReportsOnceWithoutReplicationPoolsAndMarksDeletedPools) {
   EXPECT_EQ(pool_state(kPoolC), "full");
 }
 
+// A second caller while a report is under way takes its outcome.
+TEST_F(Front_Pools, ReportsOnceWhenAskedFromTwoThreadsAtOnce) {
+  open_server();
+  ASSERT_TRUE(front_->add_pool(pool_record(kPoolA)));
+  daemon_.hang("POST", kSyncPath);
+  auto report = [this] { return front_->sync_pools_state(); };
+  std::future<bool> first = std::async(std::launch::async, report);
+  EXPECT_TRUE(wait_until([&] { return daemon_.requests_to(kSyncPath).size() == 1; }));
+  std::future<bool> second = std::async(std::launch::async, report);
+  EXPECT_TRUE(wait_until([&] {
+    return log_.has("Waiting for the pool state report under way.") ||
+           daemon_.requests_to(kSyncPath).size() > 1;
+  }));
+  daemon_.reply("POST", kSyncPath, 200, "[]");
+  EXPECT_TRUE(first.get()) << log_.dump();
+  EXPECT_TRUE(second.get());
+  EXPECT_EQ(daemon_.requests_to(kSyncPath).size(), 1u);
+}
+
 TEST_F(Front_Pools, NothingToReportSendsNothing) {
   open_server();
   EXPECT_TRUE(front_->sync_pools_state());
@@ -211,6 +232,30 @@ TEST_P(Front_Revoke, RemovesAPoolNobodyReplicatesInto) {
   EXPECT_EQ(count("pools", Object{{"uuid", kPoolB}}), 1);
   EXPECT_EQ(count("devices", Object{{"pool_uuid", kPoolB}}), 1);
   EXPECT_EQ(catalog_count(kPoolB), 1);
+}
+
+// A relation that cannot be removed stops the revocation before the
+// pool's catalogs and records go.
+TEST_P(Front_Revoke, StopsWhenARelationCannotBeRemoved) {
+  ASSERT_TRUE(front_->get_connection(kPoolA)->execute(
+      "ALTER TABLE storage_catalog_pool_replicate_job RENAME TO jobs_gone;"));
+  EXPECT_FALSE(front_->revoke_dedup_master(kPoolA));
+  EXPECT_TRUE(log_.has("Failed to remove replicate '" + uuid_of(20) +
+                       "' while revoking dedup master from '" + kPoolA + "'."))
+      << log_.dump();
+  EXPECT_EQ(count("replicates", Object{{"source_uuid", kPoolA}}), 1);
+  EXPECT_EQ(catalog_count(kPoolA), 1);
+  EXPECT_EQ(count("pools", Object{{"uuid", kPoolA}}), 1);
+}
+
+// A count that cannot be read is not zero: the pool's records stay.
+TEST_P(Front_Revoke, KeepsThePoolWhenItsReplicatorsCannotBeCounted) {
+  ASSERT_TRUE(front_->get_connection(kPoolC)->execute(
+      "ALTER TABLE storage_catalog_storage_pool_replicate RENAME COLUMN target_uuid TO target;"));
+  EXPECT_EQ(front_->get_quoted(kPoolC), -1);
+  EXPECT_FALSE(front_->revoke_dedup_master(kPoolC));
+  EXPECT_EQ(count("pools", Object{{"uuid", kPoolC}}), 1);
+  EXPECT_EQ(count("devices", Object{{"pool_uuid", kPoolC}}), 1);
 }
 
 SCAT_INSTANTIATE_ENGINES(Front_Revoke);

@@ -6,6 +6,10 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <map>
 #include <vector>
 
 #include <ace/Reactor.h>
@@ -64,12 +68,7 @@ SCAT_INSTANTIATE_ENGINES(Front_Server);
 using Front_Agent = Front_Test;
 
 TEST_F(Front_Agent, OpensTheCatalogOfEachLocalPoolThatOpens) {
-  std::string missing = dir_.file("missing/deeper");
-  open_agent({{kPoolA, local_dir(kPoolA)},
-              {kPoolB, local_dir(kPoolB)},
-              {kPoolC, 5},
-              {uuid_of(4), missing}});
-  EXPECT_TRUE(log_.has("Failed to open SQLite database: " + missing + "/catalog.db."));
+  open_agent({{kPoolA, local_dir(kPoolA)}, {kPoolB, local_dir(kPoolB)}, {kPoolC, 5}});
   EXPECT_EQ(front_->get_default_impl(nullptr), nullptr);
   for (const std::string& pool : {kPoolA, kPoolB})
     ASSERT_TRUE(front_->add_pool(pool_record(pool))) << log_.dump();
@@ -79,12 +78,58 @@ TEST_F(Front_Agent, OpensTheCatalogOfEachLocalPoolThatOpens) {
   EXPECT_FALSE(front_->add_catalog(kPoolC, catalog_record(kSetA, kPoolC)));
   EXPECT_TRUE(log_.has("Failed to get storage catalog manager by pool " + kPoolC + "."));
   std::set<std::string> uuids;
-  EXPECT_FALSE(front_->get_uuids_with_files(uuid_of(4), Array{"/data/x"}, uuids));
+  EXPECT_FALSE(front_->get_uuids_with_files(kPoolC, Array{"/data/x"}, uuids));
 
   std::vector<Test_Daemon::Request> asked = daemon_.requests_to("/kx/r/v2/storages");
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0].query, "scope=authorized_or_account&scheme=file");
   EXPECT_EQ(asked[0].headers["X-Access-Key"], kAccessKey);
+}
+
+// An empty entry (the daemon's own database) would make the host's shared
+// catalog the pool's; a relative one would depend on where the process runs.
+TEST_F(Front_Agent, SkipsLocalPoolsWithoutAnAbsoluteExistingFolder) {
+  std::string relative = std::filesystem::relative(local_dir(kPoolB)).string();
+  std::map<std::string, std::string> refused{
+      {kPoolA, ""}, {kPoolB, relative}, {kPoolC, dir_.file("missing/deeper")}};
+  std::map<std::string, Value> listed{{uuid_of(4), local_dir(uuid_of(4))}};
+  listed.insert(refused.begin(), refused.end());
+  open_agent(listed);
+  for (const auto& pool : refused) {
+    EXPECT_EQ(front_->get_impl(pool.first, false), nullptr) << pool.second;
+    EXPECT_TRUE(log_.has("Skipped local pool " + pool.first + ": '" + pool.second +
+                         "' is not an existing absolute folder."))
+        << log_.dump();
+  }
+  EXPECT_NE(front_->get_impl(uuid_of(4)), nullptr);
+  EXPECT_FALSE(front_->insert_into_map(kPoolB, relative));
+  EXPECT_FALSE(front_->insert_into_map(kPoolA, ""));
+  EXPECT_FALSE(exists(relative + "/catalog.db"));
+}
+
+// A daemon that is slow or silent holds up open, not the lock-holding
+// lookups of other threads: they answer as before the pools were loaded.
+TEST_F(Front_Agent, LockedLookupsGoOnWhileOpenWaitsForTheDaemon) {
+  const std::string storages = "/kx/r/v2/storages";
+  std::string dir = local_dir(kPoolA);
+  daemon_.hang("GET", storages);
+  init_agent();
+  std::future<bool> opened = std::async(std::launch::async, [this] { return front_->open(); });
+  ASSERT_TRUE(wait_until([&] { return !daemon_.requests_to(storages).empty(); }));
+  std::future<bool> looked_up = std::async(std::launch::async, [this] {
+    Array rows;
+    return front_->query_device(Object{{"pool_uuid", kPoolA}}, 0, -1, rows, nullptr);
+  });
+  bool answered = wait_until(
+      [&] { return looked_up.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+  Object row{{"pool_uuid", kPoolA},
+             {"extended_attrs", Object{{"attached_hosts", Object{{kHostUuid, dir}}}}}};
+  daemon_.reply("GET", storages, 200, JSON_Dump(Object{{"rows", Array{row}}}));
+  EXPECT_TRUE(opened.get()) << log_.dump();
+  EXPECT_TRUE(answered);
+  EXPECT_FALSE(looked_up.get());
+  EXPECT_TRUE(log_.has("Local pool has not been synchronized."));
+  EXPECT_NE(front_->get_impl(kPoolA), nullptr);
 }
 
 TEST_F(Front_Agent, RefusesCheckedLookupsUntilPoolsAreLoaded) {
@@ -144,6 +189,24 @@ TEST_F(Front_Agent, DroppingAPoolDeletesOnlyItsOwnFolder) {
   front_->erase_out_of_map(kPoolC, true, &file);
   for (const std::string& path : {pool_dir + "/catalog.db", root + "/catalog.db", other, file})
     EXPECT_TRUE(exists(path)) << path;
+}
+
+// A call that holds its back-end finishes on it while another thread drops
+// the pool.
+TEST_F(Front_Agent, AHeldBackEndOutlivesItsEntry) {
+  std::string dir = local_dir(kPoolA);
+  open_agent({{kPoolA, dir}});
+  ASSERT_TRUE(front_->add_pool(pool_record(kPoolA)));
+  std::shared_ptr<Storage_Catalog_Manager_Impl> held = front_->share_impl(kPoolA);
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(held.get(), front_->get_impl(kPoolA));
+  front_->erase_out_of_map(kPoolA, false, nullptr);
+  EXPECT_EQ(front_->get_impl(kPoolA, false), nullptr);
+  EXPECT_TRUE(held->add_catalog(kPoolA, catalog_record(kSetA, kPoolA))) << log_.dump();
+  held.reset();
+  ASSERT_TRUE(front_->insert_into_map(kPoolA, dir));
+  EXPECT_EQ(catalog_count(kPoolA), 1);
+  EXPECT_EQ(front_->share_impl(kPoolB), nullptr);
 }
 
 using Front_Frame = Front_Test;
