@@ -583,7 +583,6 @@ void shape_catalog_rows(const Connection_Ptr& conn, const std::string& pool, Arr
     (*f.row)["state"] = std::move(names);
   }
 }
-}
 
 bool transact(const Connection_Ptr& conn, const char* source, int line,
               const std::function<bool()>& body) {
