@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -108,11 +109,17 @@ TEST_F(Worker_Pool, DestructionDiscardsQueuedWorkAfterRunningWork) {
   auto pool = std::make_unique<Thread_Pool_Helper>(1);
   ASSERT_EQ(pool->activate(), 0);
   Thread_Pool_Helper* raw = pool.get();
-  // Runs until destruction has begun, then completes.
+  // Runs until destruction has begun, then completes. The queue is asked
+  // under its own lock: a deactivated queue refuses even a peek.
   pool->enqueue([raw, &started, &finished] {
     started = true;
-    while (!raw->msg_queue()->deactivated())
+    for (;;) {
+      std::function<void()>* head = nullptr;
+      ACE_Time_Value now = ACE_OS::gettimeofday();
+      if (raw->msg_queue()->peek_dequeue_head(head, &now) == -1 && errno == ESHUTDOWN)
+        break;
       std::this_thread::yield();
+    }
     finished = true;
   });
   for (int n = 0; n < 5; ++n)
