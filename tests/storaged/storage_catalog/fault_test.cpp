@@ -5,12 +5,19 @@
 #include <sqlite3.h>
 #include <sys/mount.h>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/metadata.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
 #include "tests/support/front_fixture.h"
+#include "tests/support/test_mariadb.h"
 
 namespace {
 
@@ -119,6 +126,83 @@ TEST_F(Catalog_Disk_Faults, AFullDiskFailsTheWriteAndKeepsWhatWasCommitted) {
   ASSERT_TRUE(Storage_Catalog_Utils::get_catalog(kPoolA, uuid_of(100), first));
   EXPECT_EQ(first["name"], std::string(8192, 'n'));
   EXPECT_EQ(integrity(), "ok");
+}
+
+// The shared catalog on a MariaDB server of the test's own, which stops
+// and comes back while four threads keep adding backup sets.
+class Catalog_Server_Restart : public Front_Test {
+ protected:
+  void SetUp() override {
+    Front_Test::SetUp();
+    if (!test_mariadb::configured())
+      GTEST_SKIP() << "no MariaDB server configured";
+    ASSERT_TRUE(server_.start());
+    database::sql::Connection_Ptr admin = database::sql::open_connection(server_.database(""));
+    ASSERT_TRUE(admin && admin->execute(std::string("CREATE DATABASE IF NOT EXISTS restart")))
+        << log_.dump();
+    database::Database db = server_.database("restart");
+    db.name("storage_catalog");
+    database::Manager::instance()->configure("storage_catalog", db);
+    Host_Manager::instance()->set_role(Host_Manager::ROLE_SERVER);
+    front_->init(daemon_.host(), daemon_.port(), false);
+    ASSERT_TRUE(front_->open()) << log_.dump();
+    ASSERT_TRUE(front_->add_pool(pool_record(kPoolA))) << log_.dump();
+  }
+
+  test_mariadb::Private_Server server_;
+};
+
+TEST_F(Catalog_Server_Restart, AddsThatSucceededSurviveAndAddsResumeAfterwards) {
+  std::mutex lock;
+  std::set<std::string> succeeded, attempted;
+  std::atomic<bool> restarted{false};
+  std::atomic<int> after{0};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([&, t] {
+      for (int n = 0; n < 5000 && after < 40; ++n) {
+        std::string uuid = uuid_of(0x10000 * (t + 1) + n);
+        {
+          std::lock_guard<std::mutex> guard(lock);
+          attempted.insert(uuid);
+        }
+        if (!front_->add_catalog(kPoolA, catalog_record(uuid, kPoolA))) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          continue;
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        succeeded.insert(uuid);
+        if (restarted)
+          ++after;
+      }
+    });
+  }
+  for (int i = 0; i < 2000; ++i) {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (succeeded.size() >= 20)
+        break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(server_.stop());
+  EXPECT_TRUE(server_.start());
+  restarted = true;
+  for (std::thread& writer : writers)
+    writer.join();
+  EXPECT_GE(after.load(), 40) << "adds never resumed";
+
+  Array rows;
+  ASSERT_TRUE(
+      front_->query_catalog(kPoolA, Object(), "id", true, 0, -1, rows, nullptr, false, false))
+      << log_.dump();
+  std::set<std::string> stored;
+  for (const Value& row : rows)
+    stored.insert(row["uuid"].get<std::string>());
+  for (const std::string& uuid : succeeded)
+    EXPECT_TRUE(stored.count(uuid)) << "lost " << uuid;
+  for (const std::string& uuid : stored)
+    EXPECT_TRUE(attempted.count(uuid)) << "never added " << uuid;
 }
 
 // A daemon that is not listening, or that answers with something other
