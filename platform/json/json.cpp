@@ -1,6 +1,8 @@
 #include "platform/json/json.h"
 
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -193,10 +195,94 @@ bool object_get(const Object& object, const std::string& key, Value& out) {
   return true;
 }
 
+namespace {
+
+using Pending_Values = std::vector<std::pair<const Value*, std::size_t>>;
+
+const Value& member_value(const Object::value_type& member) {
+  return member.second;
+}
+const Value& member_value(const Value& member) {
+  return member;
+}
+
+// Queues the arrays and objects in `container`, which is at level `depth`.
+// False when they would be deeper than `max_depth`.
+template <typename Container>
+bool queue_members(const Container& container, std::size_t depth, std::size_t max_depth,
+                   Pending_Values& pending) {
+  for (const auto& member : container) {
+    const Value& value = member_value(member);
+    if (!value.is_structured())
+      continue;
+    if (depth >= max_depth)
+      return false;
+    pending.emplace_back(&value, depth + 1);
+  }
+  return true;
+}
+
+template <typename Container>
+bool within_depth(const Container& top, std::size_t max_depth) {
+  Pending_Values pending;
+  if (max_depth < 1 || !queue_members(top, 1, max_depth, pending))
+    return false;
+  while (!pending.empty()) {
+    const Value* value = pending.back().first;
+    const std::size_t depth = pending.back().second;
+    pending.pop_back();
+    const bool ok = value->is_object()
+                        ? queue_members(value->get_ref<const Object&>(), depth, max_depth, pending)
+                        : queue_members(value->get_ref<const Array&>(), depth, max_depth, pending);
+    if (!ok)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool json_within_depth(const Value& value, std::size_t max_depth) {
+  if (value.is_object())
+    return json_within_depth(value.get_ref<const Object&>(), max_depth);
+  if (value.is_array())
+    return json_within_depth(value.get_ref<const Array&>(), max_depth);
+  return true;
+}
+
+bool json_within_depth(const Object& object, std::size_t max_depth) {
+  return within_depth(object, max_depth);
+}
+
+bool json_within_depth(const Array& array, std::size_t max_depth) {
+  return within_depth(array, max_depth);
+}
+
+namespace {
+
+// Stops a parse at the first array or object past kMaxJsonDepth.
+struct Too_Deep {};
+
+}  // namespace
+
 bool loads_json(const char* text, std::size_t length, Value& value, int /*flags*/) {
   if (text == nullptr)
     return false;
-  Value parsed = Value::parse(text, text + length, nullptr, false);
+  // The parser nests without recursion; a value too deep is refused where
+  // it starts, before anything more is read or built.
+  auto limit = [](int depth, Value::parse_event_t event, Value&) {
+    if ((event == Value::parse_event_t::object_start ||
+         event == Value::parse_event_t::array_start) &&
+        static_cast<std::size_t>(depth) >= kMaxJsonDepth)
+      throw Too_Deep();
+    return true;
+  };
+  Value parsed;
+  try {
+    parsed = Value::parse(text, text + length, limit, false);
+  } catch (const Too_Deep&) {
+    return false;
+  }
   if (parsed.is_discarded())
     return false;
   value = std::move(parsed);

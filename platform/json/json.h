@@ -68,8 +68,21 @@ void update_json_partial(const Object& source, Object& target, const Keys&... ke
   }
 }
 
+// The deepest nesting of arrays and objects the library takes in: copying,
+// dumping and comparing values recurse once per level, so a deeper value
+// could exhaust a thread's stack. A top-level array or object is level 1.
+const std::size_t kMaxJsonDepth = 128;
+
+// Whether the value nests at most `max_depth` levels of arrays and objects
+// (the object or array given counts as one). Walks without recursion, so
+// any value can be checked.
+bool json_within_depth(const Value& value, std::size_t max_depth = kMaxJsonDepth);
+bool json_within_depth(const Object& object, std::size_t max_depth = kMaxJsonDepth);
+bool json_within_depth(const Array& array, std::size_t max_depth = kMaxJsonDepth);
+
 // Parses `length` bytes of JSON text. False (and `value` untouched) when the
-// text is not JSON. `flags` is reserved and must be 0.
+// text is not JSON or nests deeper than kMaxJsonDepth. `flags` is reserved
+// and must be 0.
 bool loads_json(const char* text, std::size_t length, Value& value, int flags = 0);
 inline bool loads_json(const std::string& text, Value& value) {
   return loads_json(text.data(), text.size(), value, 0);

@@ -1,5 +1,7 @@
 #include "platform/sql/binding_value.h"
 
+#include <limits>
+
 #include "platform/runtime/uuid.h"
 
 namespace database {
@@ -38,6 +40,15 @@ Binding_Value Binding_Value::from_json(const Value& value) {
     default:
       return Binding_Value();
   }
+}
+
+bool fits_signed_64(const Value& value, const std::string& key, std::string& reason) {
+  if (!value.is_number_unsigned() ||
+      value.get<unsigned long long>() <=
+          static_cast<unsigned long long>(std::numeric_limits<long long>::max()))
+    return true;
+  reason = "'" + key + "' holds " + value.dump() + ", beyond the 64-bit signed range";
+  return false;
 }
 
 bool Binding_Value::operator==(const Binding_Value& other) const {

@@ -32,7 +32,8 @@ class Binding_Value {
   static bool uuid(const std::string& hex, Binding_Value& out);
 
   // Scalars bind as themselves, objects and arrays as their compact JSON
-  // text, null as NULL.
+  // text, null as NULL. An integer must fit (fits_signed_64 below): one
+  // beyond the signed range would wrap.
   static Binding_Value from_json(const Value& value);
 
   Kind kind() const { return kind_; }
@@ -49,6 +50,12 @@ class Binding_Value {
   double real_ = 0;
   std::string text_;
 };
+
+// Whether `value` binds as the number it is. JSON integers above the
+// signed 64-bit range have no column type to go to and would wrap into
+// another number; for one, `reason` names `key` and the value and the
+// result is false. Any other value fits.
+bool fits_signed_64(const Value& value, const std::string& key, std::string& reason);
 
 // Parameter values by name (without the leading ':').
 using Bindings = std::vector<std::pair<std::string, Binding_Value>>;

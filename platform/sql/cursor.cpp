@@ -39,11 +39,76 @@ const Query_Result_Handler& Query_Result_Handler::catalog() {
   return handler;
 }
 
-bool Query_Result_Handler::is_uuid_column(const std::string& column) const {
+Query_Result_Handler::~Query_Result_Handler() = default;
+
+int Query_Result_Handler::column_kind(const std::string& column) const {
   for (const Column* c = columns_; c != nullptr && c->name != nullptr; ++c)
-    if (c->kind == UUID_HEX && column == c->name)
-      return true;
-  return false;
+    if (column == c->name)
+      return c->kind;
+  return 0;
+}
+
+bool Query_Result_Handler::is_uuid_column(const std::string& column) const {
+  return column_kind(column) == UUID_HEX;
+}
+
+bool Query_Result_Handler::is_json_column(const std::string& column) const {
+  return column_kind(column) == JSON_TEXT;
+}
+
+int Query_Result_Handler::print_column(Connection& conn, int index, const std::string& name,
+                                       const Binding_Value& value,
+                                       Query_Result_Printer& printer) const {
+  const char* column = name.c_str();
+  switch (value.kind()) {
+    case Binding_Value::NULL_VALUE:
+      return handle_null_i(conn, index, column, printer);
+    case Binding_Value::INTEGER:
+      return handle_integer_i(conn, index, column, value.integer(), printer);
+    case Binding_Value::REAL:
+      return handle_double_i(conn, index, column, value.real(), printer);
+    case Binding_Value::BLOB: {
+      const std::string& bytes = value.text();
+      if (is_uuid_column(name))
+        return printer.print_str(index, column, vrt::bytes_to_hex(bytes.data(), bytes.size()));
+      return handle_binary_i(conn, index, column,
+                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                             printer);
+    }
+    default:
+      return handle_string_i(conn, index, column, value.text().c_str(), value.text().size(),
+                             printer);
+  }
+}
+
+int Query_Result_Handler::handle_binary_i(Connection&, int index, const char* name,
+                                          const unsigned char* data, unsigned long long size,
+                                          Query_Result_Printer& printer) const {
+  return printer.print_str(index, name, vrt::bytes_to_hex(data, size));
+}
+
+int Query_Result_Handler::handle_double_i(Connection&, int index, const char* name, double value,
+                                          Query_Result_Printer& printer) const {
+  return printer.print_double(index, name, value);
+}
+
+int Query_Result_Handler::handle_integer_i(Connection&, int index, const char* name,
+                                           long long value, Query_Result_Printer& printer) const {
+  return printer.print_int(index, name, value);
+}
+
+int Query_Result_Handler::handle_null_i(Connection&, int index, const char* name,
+                                        Query_Result_Printer& printer) const {
+  return printer.print_null(index, name);
+}
+
+int Query_Result_Handler::handle_string_i(Connection&, int index, const char* name,
+                                          const char* text, unsigned long long length,
+                                          Query_Result_Printer& printer) const {
+  Value json;
+  if (name != nullptr && is_json_column(name) && loads_json(text, length, json, 0))
+    return printer.print_json(index, name, json);
+  return printer.print_cstr(index, name, text, length);
 }
 
 Value Query_Result_Handler::to_value(const std::string& column, const Binding_Value& v) const {
@@ -188,6 +253,23 @@ Legacy_Cursor& Legacy_Cursor::operator>>(std::string& out) {
   else
     out = JSON_Dump(json);
   good_ = true;
+  return *this;
+}
+
+Legacy_Cursor& Legacy_Cursor::operator>>(Query_Result_Printer& printer) {
+  good_ = false;
+  if (!on_row_ || !statement_)
+    return *this;
+  bool printed = true;
+  const int count = statement_->column_count();
+  for (; column_ < count; ++column_) {
+    if (handler_->print_column(*conn_, column_, statement_->column_name(column_),
+                               statement_->column(column_), printer) < 0) {
+      printed = false;
+      break;
+    }
+  }
+  good_ = printed;
   return *this;
 }
 

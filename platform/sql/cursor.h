@@ -2,8 +2,9 @@
 //
 // A Query_Result_Handler turns column values into JSON by a table of column
 // names: binary uuid columns become 32-character lower-case hexadecimal
-// text; JSON text columns stay text (the reader parses them). Legacy_Cursor
-// runs one statement in one of the host's read modes.
+// text; JSON text columns stay text in fetched rows (the reader parses
+// them) and are printed as values when a row is read into a printer.
+// Legacy_Cursor runs one statement in one of the host's read modes.
 #ifndef PLATFORM_SQL_CURSOR_H_
 #define PLATFORM_SQL_CURSOR_H_
 
@@ -12,6 +13,7 @@
 
 #include "platform/json/json.h"
 #include "platform/sql/connection.h"
+#include "platform/sql/printer.h"
 
 namespace database {
 namespace sql {
@@ -27,6 +29,7 @@ class Query_Result_Handler {
   // `columns` ends with a {nullptr, 0} row and must outlive the handler.
   // The other arguments are kept for the host's signature and unused.
   Query_Result_Handler(void* reserved, const Column* columns, int a, int b);
+  virtual ~Query_Result_Handler();
 
   // The handler of the catalog's tables: every uuid column, plus "files"
   // and "extended_attrs" as JSON text.
@@ -36,10 +39,36 @@ class Query_Result_Handler {
   // shown as hexadecimal text as well.
   Value to_value(const std::string& column, const Binding_Value& value) const;
 
-  // Whether `column` is a uuid column of the table.
+  // Whether `column` is a uuid (JSON) column of the table.
   bool is_uuid_column(const std::string& column) const;
+  bool is_json_column(const std::string& column) const;
+
+  // Hands one column of a row to `printer`: a uuid column's bytes as
+  // hexadecimal text, other values through the handle_*_i hooks below.
+  // The printer's result, negative when the read must stop.
+  int print_column(Connection& conn, int index, const std::string& name, const Binding_Value& value,
+                   Query_Result_Printer& printer) const;
+
+ protected:
+  // What print_column does with each kind of value. By default a blob is
+  // printed as hexadecimal text, a JSON column's text as its JSON value
+  // (as text when it does not parse) and the rest as themselves. `conn`
+  // is the row's connection, free for further queries.
+  virtual int handle_binary_i(Connection& conn, int index, const char* name,
+                              const unsigned char* data, unsigned long long size,
+                              Query_Result_Printer& printer) const;
+  virtual int handle_double_i(Connection& conn, int index, const char* name, double value,
+                              Query_Result_Printer& printer) const;
+  virtual int handle_integer_i(Connection& conn, int index, const char* name, long long value,
+                               Query_Result_Printer& printer) const;
+  virtual int handle_null_i(Connection& conn, int index, const char* name,
+                            Query_Result_Printer& printer) const;
+  virtual int handle_string_i(Connection& conn, int index, const char* name, const char* text,
+                              unsigned long long length, Query_Result_Printer& printer) const;
 
  private:
+  int column_kind(const std::string& column) const;
+
   const Column* columns_;
 };
 
@@ -71,6 +100,10 @@ class Legacy_Cursor {
   Legacy_Cursor& operator>>(int& out);
   Legacy_Cursor& operator>>(std::string& out);
   Legacy_Cursor& operator>>(Value& out);
+  // Mode 2: prints the rest of the row, column by column, through the
+  // result handler. The test is false when there is no row or the printer
+  // stopped the read.
+  Legacy_Cursor& operator>>(Query_Result_Printer& printer);
 
   // Whether the last read produced a value.
   explicit operator bool() const { return good_; }

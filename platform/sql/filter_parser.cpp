@@ -1,8 +1,5 @@
 #include "platform/sql/filter_parser.h"
 
-#include <functional>
-
-#include "platform/sql/cursor.h"
 #include "platform/sql/filter_builder.h"
 
 namespace database {
@@ -18,7 +15,7 @@ bool kind_accepts(int kind, const Value& v) {
     case KEY_UUID:
       return v.is_string();
     default:
-      return v.is_primitive();
+      return false;
   }
 }
 
@@ -35,31 +32,42 @@ Array split_list(const std::string& text) {
   }
 }
 
-// Adds the conditions of one member whose values `kind_accepts`.
-bool add_member(Filter_SQL& filter, const std::string& column, int kind, int flags,
-                const Value& value, std::string& error) {
-  bool as_uuid = kind == KEY_UUID;
+bool wrong_type(const std::string& column, std::string& error) {
+  error = "filter '" + column + "' holds a value of the wrong type";
+  return false;
+}
+
+// Adds the conditions of one member of `key`'s column.
+bool add_member(Filter_SQL& filter, const Filter_Key& key, const Value& value, std::string& error) {
+  const std::string column = key.name;
+  const bool as_uuid = key.kind == KEY_UUID;
   auto add_one = [&](const Value& v, int op) {
-    if (!kind_accepts(kind, v)) {
-      error = "filter '" + column + "' holds a value of the wrong type";
-      return false;
-    }
-    bool ok = as_uuid ? filter.add_key_uuid_item(column, v.get<std::string>(), op)
-                      : filter.add_kv_item(column, v, op);
+    bool ok;
+    if (v.is_null() && (key.flags & KEY_FLAG_NULL) && (op == OP_EQ || op == OP_NE))
+      ok = filter.add_kv_item(column, v, op);
+    else if (!kind_accepts(key.kind, v))
+      return wrong_type(column, error);
+    else
+      ok = as_uuid ? filter.add_key_uuid_item(column, v.get<std::string>(), op)
+                   : filter.add_kv_item(column, v, op);
     if (!ok)
       error = filter.invalid_reason();
     return ok;
   };
-  if (value.is_array() || (flags & KEY_FLAG_LIST && value.is_string() &&
-                           value.get<std::string>().find(',') != std::string::npos)) {
-    Array list = value.is_array() ? value.get<Array>() : split_list(value.get<std::string>());
-    for (const Value& v : list) {
-      if (!kind_accepts(kind, v)) {
-        error = "filter '" + column + "' holds a value of the wrong type";
-        return false;
+  const bool listed = (key.flags & KEY_FLAG_LIST) && value.is_string() &&
+                      value.get_ref<const std::string&>().find(',') != std::string::npos;
+  if (value.is_array() || listed) {
+    // Checked before the list is copied into the condition.
+    if (value.is_array()) {
+      for (const Value& v : value) {
+        if (!kind_accepts(key.kind, v))
+          return wrong_type(column, error);
       }
     }
-    bool ok = filter.add_list_item(column, list, OP_IN, as_uuid);
+    bool ok = filter.add_list_item(
+        column,
+        value.is_array() ? value.get_ref<const Array&>() : split_list(value.get<std::string>()),
+        OP_IN, as_uuid);
     if (!ok)
       error = filter.invalid_reason();
     return ok;
@@ -79,54 +87,56 @@ bool add_member(Filter_SQL& filter, const std::string& column, int kind, int fla
   return add_one(value, OP_EQ);
 }
 
-// What a column may be filtered as: false when it may not be filtered on.
-using Key_Info = std::function<bool(const std::string& column, int& kind, int& flags)>;
+const Filter_Key* find_key(const Filter_Key* keys, const std::string& name) {
+  for (const Filter_Key* k = keys; k != nullptr && k->name != nullptr; ++k) {
+    if (name == k->name)
+      return k;
+  }
+  return nullptr;
+}
 
-bool add_compare_item(Filter_SQL& filter, const Object& item, const Key_Info& info,
+// One comparison item of an AND filter object (see filter_builder.h).
+bool add_compare_item(Filter_SQL& filter, const Object& item, const Filter_Key* keys,
                       std::string& error) {
-  const std::string* key = object_get_str(item, "key");
+  const std::string* name = object_get_str(item, "key");
   const std::string* op_name = object_get_str(item, "op");
   auto value = item.find("value");
-  int kind = 0, flags = 0;
-  if (key == nullptr || op_name == nullptr || value == item.end()) {
+  if (name == nullptr || op_name == nullptr || value == item.end()) {
     error = "filter item without key, operator or value";
     return false;
   }
-  if (!info(*key, kind, flags)) {
-    error = "'" + *key + "' is not a filter key";
+  const Filter_Key* key = find_key(keys, *name);
+  if (key == nullptr) {
+    error = "'" + *name + "' is not a filter key";
     return false;
   }
   int op = Item_SQL::op_name_to_value(*op_name);
   if (op == OP_EQ) {
     // An equality item compares with one value: never a list or operator set.
-    if (!value->second.is_primitive()) {
-      error = "filter '" + *key + "' holds a value of the wrong type";
-      return false;
-    }
-    return add_member(filter, *key, kind, flags, value->second, error);
+    if (!value->second.is_primitive())
+      return wrong_type(*name, error);
+    return add_member(filter, *key, value->second, error);
   }
   bool pair = op == OP_BETWEEN;
   const Value& v = value->second;
   bool shaped = pair ? v.is_array() && v.size() == 2 : v.is_primitive();
-  if (op == OP_NONE || !shaped || (pair && kind == KEY_UUID)) {
-    error = "filter '" + *key + "' has an unusable operator or value";
+  if (op == OP_NONE || !shaped || (pair && key->kind == KEY_UUID)) {
+    error = "filter '" + *name + "' has an unusable operator or value";
     return false;
   }
   for (const Value& one : pair ? v : Value(Array{v})) {
-    if (one.is_null() || !kind_accepts(kind, one)) {
-      error = "filter '" + *key + "' holds a value of the wrong type";
-      return false;
-    }
+    if (one.is_null() || !kind_accepts(key->kind, one))
+      return wrong_type(*name, error);
   }
-  bool ok = kind == KEY_UUID ? filter.add_key_uuid_item(*key, v.get<std::string>(), op)
-                             : filter.add_kv_item(*key, v, op);
+  bool ok = key->kind == KEY_UUID ? filter.add_key_uuid_item(*name, v.get<std::string>(), op)
+                                  : filter.add_kv_item(*name, v, op);
   if (!ok)
     error = filter.invalid_reason();
   return ok;
 }
 
 // The items of an AND filter object (see filter_builder.h).
-bool add_and_items(Filter_SQL& filter, const Value& items, const Key_Info& info,
+bool add_and_items(Filter_SQL& filter, const Value& items, const Filter_Key* keys,
                    std::string& error) {
   if (!items.is_array()) {
     error = "filter items are not a list";
@@ -144,7 +154,7 @@ bool add_and_items(Filter_SQL& filter, const Value& items, const Key_Info& info,
       return false;
     }
     if (fields.count("sql") == 0) {
-      if (!add_compare_item(filter, fields, info, error))
+      if (!add_compare_item(filter, fields, keys, error))
         return false;
       continue;
     }
@@ -163,6 +173,22 @@ bool add_and_items(Filter_SQL& filter, const Value& items, const Key_Info& info,
   return true;
 }
 
+// Adds one member of a filter object: a column's conditions or the AND list.
+// False for a member the key table does not name only when `strict`.
+bool add_filter_member(Filter_SQL& filter, const Filter_Key* keys, const std::string& name,
+                       const Value& value, bool strict, std::string& error) {
+  if (name == kFilterAndItems)
+    return add_and_items(filter, value, keys, error);
+  const Filter_Key* key = find_key(keys, name);
+  if (key == nullptr) {
+    if (!strict)
+      return true;
+    error = "'" + name + "' is not a column to filter by";
+    return false;
+  }
+  return add_member(filter, *key, value, error);
+}
+
 }  // namespace
 
 SQL_Filter_Parser::SQL_Filter_Parser(Filter_SQL* filter, const Filter_Key* keys)
@@ -174,54 +200,20 @@ bool SQL_Filter_Parser::parse(const Object& object, int /*mode*/) {
     return false;
   }
   for (const auto& member : object) {
-    if (member.first == kFilterAndItems) {
-      Key_Info info = [this](const std::string& column, int& kind, int& flags) {
-        for (const Filter_Key* k = keys_; k != nullptr && k->name != nullptr; ++k) {
-          if (column == k->name) {
-            kind = k->kind;
-            flags = k->flags;
-            return true;
-          }
-        }
-        return false;
-      };
-      if (!add_and_items(*filter_, member.second, info, error_)) {
-        filter_->invalidate(error_);
-        return false;
-      }
-      continue;
-    }
-    for (const Filter_Key* k = keys_; k != nullptr && k->name != nullptr; ++k) {
-      if (member.first != k->name)
-        continue;
-      if (!add_member(*filter_, member.first, k->kind, k->flags, member.second, error_))
-        return false;
-      break;
+    if (!add_filter_member(*filter_, keys_, member.first, member.second, false, error_)) {
+      filter_->invalidate(error_);
+      return false;
     }
   }
   return true;
 }
 
-bool generate_filter_from_obj(const Object& object, Filter_SQL& filter, std::string* error) {
+bool generate_filter_from_obj(const Object& object, Filter_SQL& filter, const Filter_Key* columns,
+                              std::string* error) {
   std::string reason;
-  const Query_Result_Handler& columns = Query_Result_Handler::catalog();
   for (const auto& member : object) {
-    int kind = columns.is_uuid_column(member.first) ? KEY_UUID : 0;
-    if (member.first == kFilterAndItems) {
-      Key_Info info = [&columns](const std::string& column, int& item_kind, int& flags) {
-        item_kind = columns.is_uuid_column(column) ? KEY_UUID : 0;
-        flags = 0;
-        return is_identifier(column);
-      };
-      if (add_and_items(filter, member.second, info, reason))
-        continue;
+    if (!add_filter_member(filter, columns, member.first, member.second, true, reason)) {
       filter.invalidate(reason);
-    } else if (!is_identifier(member.first)) {
-      reason = "'" + member.first + "' is not a column name";
-    } else {
-      add_member(filter, member.first, kind, 0, member.second, reason);
-    }
-    if (!reason.empty()) {
       if (error != nullptr)
         *error = reason;
       return false;

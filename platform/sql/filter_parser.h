@@ -21,6 +21,9 @@ enum Key_Kind { KEY_STRING = 1, KEY_INTEGER = 2, KEY_UUID = 3 };
 // Key flag: a string value holding commas lists several values
 // ("full,incremental").
 const int KEY_FLAG_LIST = 2;
+// Key flag: a null value (alone or under "eq" or "ne") asks whether the
+// column is NULL.
+const int KEY_FLAG_NULL = 4;
 
 struct Filter_Key {
   const char* name;  // null ends a table
@@ -37,7 +40,9 @@ class SQL_Filter_Parser {
 
   // Adds a condition for every member of `object` named in the key table.
   // `mode` is kept for the host's signature. False, with error() set, for a
-  // value of the wrong type or a malformed uuid; the filter is then invalid.
+  // value of the wrong type, an integer beyond the signed 64-bit range or a
+  // malformed uuid; the filter is then invalid, so a statement built on it
+  // fails rather than running with the conditions added before.
   bool parse(const Object& object, int mode = 1);
   const std::string& error() const { return error_; }
 
@@ -49,11 +54,12 @@ class SQL_Filter_Parser {
   std::string error_;
 };
 
-// Every member of `object` becomes a condition on the column of its name;
-// members named like the catalog's uuid columns are compared as uuids.
-// False, with `error` set, for a key that is not a column name or a value
-// that cannot be bound.
-bool generate_filter_from_obj(const Object& object, Filter_SQL& filter,
+// Every member of `object` becomes a condition on the column of its name,
+// which `columns` must list; values are checked against the column's kind
+// as SQL_Filter_Parser checks them, so no engine is left to convert a text
+// into a number (MariaDB reads "1 OR 1=1" as 1). False, with `error` set
+// and the filter invalid, for any other key or a value that does not fit.
+bool generate_filter_from_obj(const Object& object, Filter_SQL& filter, const Filter_Key* columns,
                               std::string* error = nullptr);
 
 }  // namespace sql

@@ -283,32 +283,42 @@ void Filter_SQL::add_sql(const std::string& text, bool and_) {
   parts_.push_back(Part{and_, false, text, {}});
 }
 
-void Filter_SQL::invalidate(const std::string& reason) {
-  if (invalid_reason_.empty())
-    invalid_reason_ = reason;
+namespace {
+
+// Why `item` cannot be rendered as it stands; empty when it can.
+std::string item_problem(const Item_SQL& item, bool check_uuid) {
+  if (!is_identifier(item.key()))
+    return "'" + item.key() + "' is not a column name";
+  if (Item_SQL::op_text(item.op()) == nullptr)
+    return "unknown operator for '" + item.key() + "'";
+  std::string reason;
+  auto usable = [&](const Value& v) {
+    if (!fits_signed_64(v, item.key(), reason))
+      return false;
+    if (check_uuid && !(v.is_string() && vrt::is_uuid_hex(v.get<std::string>()))) {
+      reason = "malformed uuid for '" + item.key() + "'";
+      return false;
+    }
+    return true;
+  };
+  const Value& value = item.value();
+  if (value.is_array()) {
+    for (const Value& v : value) {
+      if (!usable(v))
+        return reason;
+    }
+  } else if (!usable(value)) {
+    return reason;
+  }
+  return std::string();
 }
 
+}  // namespace
+
 bool Filter_SQL::add_item(Item_SQL item, bool check_uuid) {
-  std::string reason;
-  if (!is_identifier(item.key()))
-    reason = "'" + item.key() + "' is not a column name";
-  else if (Item_SQL::op_text(item.op()) == nullptr)
-    reason = "unknown operator for '" + item.key() + "'";
-  else if (check_uuid) {
-    auto ok = [](const Value& v) {
-      return v.is_string() && vrt::is_uuid_hex(v.get<std::string>());
-    };
-    if (item.value().is_array()) {
-      for (const auto& v : item.value())
-        if (!ok(v))
-          reason = "malformed uuid for '" + item.key() + "'";
-    } else if (!ok(item.value())) {
-      reason = "malformed uuid for '" + item.key() + "'";
-    }
-  }
+  const std::string reason = item_problem(item, check_uuid);
   if (!reason.empty()) {
-    if (invalid_reason_.empty())
-      invalid_reason_ = reason;
+    invalidate(reason);
     return false;
   }
   Part part{true, true, std::string(), {}};
@@ -327,8 +337,7 @@ bool Filter_SQL::add_key_uuid_item(const std::string& key, const std::string& he
 
 bool Filter_SQL::add_list_item(const std::string& key, const Array& values, int op, bool as_uuid) {
   if (op != OP_IN && op != OP_NOT_IN) {
-    if (invalid_reason_.empty())
-      invalid_reason_ = "not a list operator for '" + key + "'";
+    invalidate("not a list operator for '" + key + "'");
     return false;
   }
   return add_item(Item_SQL(key, Value(values), op, as_uuid), as_uuid);
@@ -348,6 +357,11 @@ const Item_SQL* Filter_SQL::find_kv_item(const std::string& key) const {
     if (p.is_item && p.item[0].key() == key)
       return &p.item[0];
   return nullptr;
+}
+
+void Filter_SQL::invalidate(const std::string& reason) {
+  if (invalid_reason_.empty())
+    invalid_reason_ = reason;
 }
 
 void Filter_SQL::clear() {
@@ -554,6 +568,8 @@ bool member_to_binding(const Value& member, int kind, const std::string& key, Bi
     out = Binding_Value();
     return true;
   }
+  if (!fits_signed_64(member, key, reason))
+    return false;
   switch (kind) {
     case COLUMN_UUID:
       if (member.is_string() && Binding_Value::uuid(member.get<std::string>(), out))

@@ -160,8 +160,6 @@ class Filter_SQL {
   // A condition written by the calling code; its parameters are bound on
   // the statement.
   void add_sql(const std::string& text, bool and_ = true);
-  // Marks the filter invalid: it then fails to render, with `reason`.
-  void invalidate(const std::string& reason);
 
   // `key` compared with `value` (a scalar; an array for OP_IN/OP_NOT_IN).
   // False when the key is not an identifier or the value cannot be bound;
@@ -183,6 +181,9 @@ class Filter_SQL {
   void clear();
   bool valid() const { return invalid_reason_.empty(); }
   const std::string& invalid_reason() const { return invalid_reason_; }
+  // Marks the filter unusable: rendering it fails with `reason` (the first
+  // one given) until clear().
+  void invalidate(const std::string& reason);
 
   void render(Render_Context& ctx) const;
 

@@ -153,7 +153,8 @@ long long Device_Metadata_Manager::get_device_used_size(const char* device_uuid)
     return -1;
   Select_SQL select;
   select.table(kFileTable).select("SUM(size)");
-  select.where().and_filter()->add_sql("device_uuid=:device_uuid AND size!=-1");
+  // -1 marks a size not known yet; any other negative size is no size.
+  select.where().and_filter()->add_sql("device_uuid=:device_uuid AND size>=0");
   select.bind_uuid("device_uuid", device_uuid);
   Legacy_Cursor cursor(conn, select, Legacy_Cursor::SCALAR, 0);
   // A failed query is no empty device.
@@ -171,7 +172,7 @@ bool Device_Metadata_Manager::get_device_usage(const std::string& device_uuid, l
     return false;
   Select_SQL select;
   select.table(kFileTable).select("SUM(size) size, COUNT(*) files");
-  select.where().and_filter()->add_sql("device_uuid=:device_uuid AND size!=-1");
+  select.where().and_filter()->add_sql("device_uuid=:device_uuid AND size>=0");
   select.bind_uuid("device_uuid", device_uuid);
   Legacy_Cursor cursor(conn, select, Legacy_Cursor::COLUMNS, 0);
   if (!cursor.fetch())

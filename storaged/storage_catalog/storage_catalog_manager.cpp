@@ -368,7 +368,3 @@ int Storage_Catalog_Manager::handle_timeout(const ACE_Time_Value&, const void* a
     workers_.enqueue([this] { sync_usages(); });
   return 0;
 }
-
-bool Storage_Catalog_Manager::sync_usages() {
-  return false;
-}

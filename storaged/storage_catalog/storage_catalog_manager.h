@@ -34,6 +34,11 @@
 #include "storaged/storage_catalog/storage_catalog_manager_impl.h"
 #include "vrt/thread_helper.h"
 
+namespace SCAT {
+class Storage_Pool;
+struct Usage_Report;
+}  // namespace SCAT
+
 class Storage_Catalog_Manager : public ACE_Event_Handler {
  public:
   using Connection_Ptr = database::sql::Connection_Ptr;
@@ -239,13 +244,50 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // (errno ENOMEM) or the job framework refuses it.
   bool add_consistency_check_job();
 
-  // --- Usage report.
+  // --- Pool records and usage (storage_catalog_manager_usage.cpp).
+
+  // Loads the record of pool `pool_uuid` on `conn` (or on the pool's own
+  // connection). False when there is no such pool or it cannot be read.
+  bool get_storage_pool(const Connection_Ptr& conn, const std::string& pool_uuid,
+                        SCAT::Storage_Pool& pool);
+  bool get_storage_pool(const std::string& pool_uuid, SCAT::Storage_Pool& pool);
 
   // Reactor timer: act 1 queues sync_usages on a worker; always 0.
   int handle_timeout(const ACE_Time_Value& now, const void* act) override;
-  // Reports changed pool usage figures to the daemon. Not built yet: it
-  // sends nothing and returns false.
+  // Runs on a worker thread. Sends the changed usage of every pool of every
+  // back-end to the daemon in one "pool.status.update" request and queues
+  // the recomputation of usage older than usage_resync_interval. True when
+  // there was nothing to send or the daemon took it; false when this host
+  // cannot reach the daemon yet, has no catalog, the daemon did not take
+  // the figures (they are offered again on the next call), or another call
+  // is still under way.
   bool sync_usages();
+  // Appends the notification of each changed pool of `conn` to `usages`
+  // and what it reported to `reports`; queues stale pools for resync.
+  void sync_usages_i(const Connection_Ptr& conn, Array& usages,
+                     std::vector<SCAT::Usage_Report>& reports);
+  // Builds the usage notification of one pool (see
+  // SCAT::Storage_Pool::notify_usage). False, logged, when it cannot.
+  bool notify_usage(const Connection_Ptr& conn, const std::string& pool_uuid, Object& usage,
+                    SCAT::Usage_Report& report);
+  // Queues resync_pool_usage of the pool on a worker, unless one is
+  // already queued or running for it.
+  void schedule_resync_usage(const std::string& pool_uuid);
+  // Recomputes the pool's usage row; a replication target has none (true).
+  // Holds no lock of the front while it measures.
+  bool resync_pool_usage(const std::string& pool_uuid);
+  // The pool record in `info`; with flag 1 also "devices", with flag 2
+  // also "replicate_targets" and "usage". False when the pool is unknown.
+  bool get_pool_info(const std::string& pool_uuid, std::uint32_t flags, Object& info);
+  // update_pool_usage for each pool; failures are logged. Always true.
+  bool update_pools_usage(const std::map<std::string, long long>& values);
+  // Moves the pool's stored usage by `value` bytes. An unknown pool is
+  // passed over (true); false, logged, when the pool's catalog cannot be
+  // read or written.
+  bool update_pool_usage(const std::string& pool_uuid, long long value);
+  // The pool's usage object (SCAT::Storage_Pool::get_usage). False for an
+  // unknown pool and for a replication target (logged).
+  bool get_pool_usage(const std::string& pool_uuid, Object& usage);
 
   // What init recorded.
   const std::string& host() const { return host_; }
@@ -315,6 +357,12 @@ class Storage_Catalog_Manager : public ACE_Event_Handler {
   // changes made under them. Taken before impls_lock_, never after.
   ACE_Thread_Mutex lock_;
   int usage_resync_interval_ = 86400;
+  // Set while a sync_usages runs: a tick that finds it set sends nothing,
+  // so a slow daemon never has two reports of one pool on their way.
+  std::atomic<bool> syncing_usages_{false};
+  // Pools whose resync is queued or running; guarded by resyncs_lock_.
+  std::mutex resyncs_lock_;
+  std::set<std::string> resyncs_;
   // Declared last so that it is destroyed first: work still running at
   // destruction may use every other member.
   Thread_Pool_Helper workers_;

@@ -101,6 +101,86 @@ const Filter_Key kCatalogFilterKeys[] = {{"backup_type", KEY_STRING, KEY_FLAG_LI
                                          {"minor_resource_name", KEY_STRING, 0},
                                          {nullptr, 0, 0}};
 
+namespace {
+
+// Every column of each shared table, as its schema types it. JSON columns
+// hold text; a null value compares with NULL.
+const int kNull = database::sql::KEY_FLAG_NULL;
+
+const Filter_Key kPoolKeys[] = {{"id", KEY_INTEGER, kNull},
+                                {"uuid", KEY_UUID, kNull},
+                                {"name", KEY_STRING, kNull},
+                                {"high_water_mark", KEY_INTEGER, kNull},
+                                {"retention_days", KEY_INTEGER, kNull},
+                                {"quoted", KEY_INTEGER, kNull},
+                                {"state", KEY_STRING, kNull},
+                                {"on_host", KEY_INTEGER, kNull},
+                                {"extended_attrs", KEY_STRING, kNull},
+                                {nullptr, 0, 0}};
+
+const Filter_Key kDeviceKeys[] = {{"id", KEY_INTEGER, kNull},
+                                  {"uuid", KEY_UUID, kNull},
+                                  {"url", KEY_STRING, kNull},
+                                  {"pool_uuid", KEY_UUID, kNull},
+                                  {"extended_attrs", KEY_STRING, kNull},
+                                  {nullptr, 0, 0}};
+
+const Filter_Key kReplicateKeys[] = {{"id", KEY_INTEGER, kNull},
+                                     {"uuid", KEY_UUID, kNull},
+                                     {"source_uuid", KEY_UUID, kNull},
+                                     {"target_uuid", KEY_UUID, kNull},
+                                     {"target_server_uuid", KEY_UUID, kNull},
+                                     {"extended_attrs", KEY_STRING, kNull},
+                                     {nullptr, 0, 0}};
+
+const Filter_Key kReplicateJobKeys[] = {{"id", KEY_INTEGER, kNull},
+                                        {"type", KEY_STRING, kNull},
+                                        {"catalog_uuid", KEY_UUID, kNull},
+                                        {"source_pool_uuid", KEY_UUID, kNull},
+                                        {"target_pool_uuid", KEY_UUID, kNull},
+                                        {"size", KEY_INTEGER, kNull},
+                                        {"storage_size", KEY_INTEGER, kNull},
+                                        {"state", KEY_STRING, kNull},
+                                        {"progress", KEY_INTEGER, kNull},
+                                        {"creation_time", KEY_STRING, kNull},
+                                        {"start_time", KEY_STRING, kNull},
+                                        {"finish_time", KEY_STRING, kNull},
+                                        {"retry", KEY_INTEGER, kNull},
+                                        {"extended_attrs", KEY_STRING, kNull},
+                                        {nullptr, 0, 0}};
+
+const Filter_Key kMergeJobKeys[] = {{"id", KEY_INTEGER, kNull},
+                                    {"type", KEY_STRING, kNull},
+                                    {"pool_uuid", KEY_UUID, kNull},
+                                    {"incarnation", KEY_UUID, kNull},
+                                    {"from_uuid", KEY_UUID, kNull},
+                                    {"to_uuid", KEY_UUID, kNull},
+                                    {"minor_resource_id", KEY_STRING, kNull},
+                                    {"synthesizer_version", KEY_STRING, kNull},
+                                    {"state", KEY_STRING, kNull},
+                                    {"progress", KEY_INTEGER, kNull},
+                                    {"creation_time", KEY_STRING, kNull},
+                                    {"start_time", KEY_STRING, kNull},
+                                    {"end_time", KEY_STRING, kNull},
+                                    {"extended_attrs", KEY_STRING, kNull},
+                                    {nullptr, 0, 0}};
+
+}  // namespace
+
+const Filter_Key* shared_filter_keys(const std::string& table) {
+  const std::pair<const char*, const Filter_Key*> tables[] = {
+      {kPoolTable, kPoolKeys},
+      {kDeviceTable, kDeviceKeys},
+      {kReplicateTable, kReplicateKeys},
+      {kReplicateJobTable, kReplicateJobKeys},
+      {kMergeJobTable, kMergeJobKeys}};
+  for (const auto& entry : tables) {
+    if (table == entry.first)
+      return entry.second;
+  }
+  return nullptr;
+}
+
 bool is_mysql(const Connection_Ptr& conn) {
   return conn->db()->type() == database::Database::MYSQL;
 }
@@ -250,11 +330,36 @@ bool read_catalog_rows(const Connection_Ptr& conn, const std::string& pool, cons
   return true;
 }
 
+namespace {
+
+template <typename Json>
+bool check_depth(const Json& value, const std::string& failure) {
+  if (json_within_depth(value))
+    return true;
+  LOG_ERROR("%s: JSON nests deeper than %d levels.", failure.c_str(),
+            static_cast<int>(kMaxJsonDepth));
+  return false;
+}
+
+}  // namespace
+
+bool check_json_depth(const Object& value, const std::string& failure) {
+  return check_depth(value, failure);
+}
+
+bool check_json_depth(const Array& value, const std::string& failure) {
+  return check_depth(value, failure);
+}
+
 std::vector<std::string> uuid_list(const Array& uuids) {
   std::vector<std::string> list;
   for (const Value& entry : uuids) {
+    // Only a scalar is written into the message: any value may come here.
     if (!entry.is_string() || !vrt::is_uuid_hex(entry.get<std::string>()))
-      throw JSON_Error("'" + (entry.is_string() ? entry.get<std::string>() : JSON_Dump(entry)) +
+      throw JSON_Error("'" +
+                       (entry.is_string()      ? entry.get<std::string>()
+                        : entry.is_primitive() ? JSON_Dump(entry)
+                                               : std::string(json_type_name(entry))) +
                        "' is not a uuid");
     list.push_back(entry.get<std::string>());
   }
@@ -410,6 +515,41 @@ std::string file_like_pattern(const std::string& file) {
   }
   pattern += "\"%";
   return pattern;
+}
+
+namespace {
+
+bool ends_with_ignoring_case(const std::string& text, const std::string& end) {
+  if (end.size() > text.size())
+    return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const std::size_t start = text.size() - end.size();
+  for (std::size_t i = 0; i < end.size(); ++i) {
+    if (lower(text[start + i]) != lower(end[i]))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool lists_file(const std::string& files, const std::string& file) {
+  Value parsed;
+  if (!loads_json(files, parsed))
+    return false;
+  std::vector<const Value*> pending{&parsed};
+  while (!pending.empty()) {
+    const Value* value = pending.back();
+    pending.pop_back();
+    if (value->is_string()) {
+      if (ends_with_ignoring_case(value->get_ref<const std::string&>(), file))
+        return true;
+    } else if (value->is_structured()) {
+      for (const Value& member : *value)
+        pending.push_back(&member);
+    }
+  }
+  return false;
 }
 
 }  // namespace scat_db

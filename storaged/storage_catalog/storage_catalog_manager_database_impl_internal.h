@@ -45,6 +45,9 @@ extern const Record_Column kMergeJobColumns[];
 
 // The filter keys of catalog queries.
 extern const database::sql::Filter_Key kCatalogFilterKeys[];
+// The columns a plain query of shared table `table` filters by, with their
+// kinds; null for a table without plain queries.
+const database::sql::Filter_Key* shared_filter_keys(const std::string& table);
 
 // Adds the listed members that `record` holds to an insert or update.
 // False, with `reason` set, for a member of the wrong type;
@@ -83,6 +86,12 @@ bool read_rows_with_total(const Connection_Ptr& conn, const Select_SQL& sql, Arr
 // when the read fails; `rows` and `*total` are then untouched.
 bool read_catalog_rows(const Connection_Ptr& conn, const std::string& pool, const Select_SQL& sql,
                        Array& rows, long long* total, bool detail);
+
+// Whether a caller's JSON nests within kMaxJsonDepth; deeper JSON would
+// exhaust the stack when copied or written out. False logs
+// "<failure>: JSON nests deeper than <n> levels.".
+bool check_json_depth(const Object& value, const std::string& failure);
+bool check_json_depth(const Array& value, const std::string& failure);
 
 // The entries of `uuids`, each a 32-character hexadecimal uuid. Raises
 // JSON_Error naming the first entry that is not.
@@ -147,6 +156,13 @@ bool guarded(const char* prefix, Op op) {
 // JSON array: the name as JSON writes it, with '%', '_' and the escape
 // character '!' escaped, followed by the closing quote.
 std::string file_like_pattern(const std::string& file);
+
+// Whether the JSON text `files` lists an entry ending with `file`, letters
+// compared without regard to ASCII case as LIKE compares them. Confirms a
+// row that file_like_pattern found, since the pattern also matches inside
+// an escape: the JSON text of x\"y holds \\", the form of a name ending in
+// a backslash. Text that is not JSON lists nothing.
+bool lists_file(const std::string& files, const std::string& file);
 
 }  // namespace scat_db
 

@@ -47,6 +47,8 @@ bool add_state_conditions(Filter_SQL& filter, const Object& request, bool online
 
 bool build_insert(Insert_SQL& insert, const std::string& table, const Object& record,
                   const Record_Column* columns) {
+  if (!check_json_depth(record, "Failed to add record to " + table))
+    return false;
   insert.table(table);
   std::string reason;
   if (!add_record_columns(insert, record, columns, reason)) {
@@ -116,7 +118,7 @@ bool Storage_Catalog_Manager_Database_Impl::query_catalog(
     long long offset, long long limit, Array& rows, long long* total, bool detail,
     bool online_only) {
   return guarded("Failed to query catalog", [&] {
-    if (!check_pool(pool))
+    if (!check_pool(pool) || !check_json_depth(filter, "Failed to query catalog"))
       return false;
     // The order column is spliced into the statement: a column name only.
     if (!order_column.empty() && !database::sql::is_identifier(order_column)) {
@@ -191,6 +193,8 @@ bool Storage_Catalog_Manager_Database_Impl::query_table(const char* table, const
                                                         long long offset, long long limit,
                                                         Array& rows, long long* total) {
   return guarded("Failed to query records", [&] {
+    if (!check_json_depth(filter, std::string("Failed to parse filter of ") + table))
+      return false;
     Connection_Ptr conn = get_connection();
     if (!conn)
       return false;
@@ -202,7 +206,7 @@ bool Storage_Catalog_Manager_Database_Impl::query_table(const char* table, const
       return false;
     }
     std::string error;
-    if (!database::sql::generate_filter_from_obj(filter, *f, &error)) {
+    if (!database::sql::generate_filter_from_obj(filter, *f, shared_filter_keys(table), &error)) {
       LOG_ERROR("Failed to parse filter of %s: %s", table, error.c_str());
       return false;
     }
@@ -254,6 +258,9 @@ bool Storage_Catalog_Manager_Database_Impl::update_record(const std::string& tab
                                                           const Object& record,
                                                           const Record_Column* columns) {
   return guarded("Failed to update record", [&] {
+    // Checked before the record is copied.
+    if (!check_json_depth(record, "Failed to update record of " + table))
+      return false;
     Connection_Ptr conn = get_connection();
     if (!conn)
       return false;

@@ -5,7 +5,9 @@
 // temporary tables `exclude_incarnation` and `incarnation_info`, which
 // belong to the session (a thread's leased connection) and outlive the
 // call. Invariant: both are empty whenever no such call is running on the
-// connection; every path out of those calls empties them.
+// connection; every path out of those calls empties them. They are also
+// emptied before use, so rows an earlier call failed to clear never reach
+// an answer, and a clearing that fails fails the call.
 //
 // MySQL cannot read a temporary table twice in one statement, so lists
 // kept in one are read out first and put into the statement that would
@@ -30,20 +32,41 @@ using namespace scat_db;
 
 namespace {
 
-// Empties temporary tables when the operation that filled them ends, on
-// every path.
-class Temporary_Rows_Cleanup {
+// The temporary tables an operation fills. clear() empties them; an
+// operation clears them before it starts and ends through finish(), and
+// the destructor clears them on the paths that leave early (failures,
+// exceptions).
+class Temporary_Rows {
  public:
-  Temporary_Rows_Cleanup(const Connection_Ptr& conn, std::vector<std::string> statements)
-      : conn_(conn), statements_(std::move(statements)) {}
-  ~Temporary_Rows_Cleanup() {
-    for (const std::string& statement : statements_)
-      conn_->execute(statement);
+  Temporary_Rows(const Connection_Ptr& conn, std::vector<std::string> tables)
+      : conn_(conn), tables_(std::move(tables)) {}
+  ~Temporary_Rows() {
+    if (!finished_)
+      clear();
+  }
+
+  // False (logged) when a table could not be emptied.
+  bool clear() {
+    bool ok = true;
+    for (const std::string& table : tables_) {
+      if (!conn_->execute("delete from " + table + ";")) {
+        LOG_ERROR("Failed to empty temporary table %s.", table.c_str());
+        ok = false;
+      }
+    }
+    return ok;
+  }
+  // `ok` when the tables were emptied; false otherwise, since the session
+  // would keep rows for its next call.
+  bool finish(bool ok) {
+    finished_ = true;
+    return clear() && ok;
   }
 
  private:
   Connection_Ptr conn_;
-  std::vector<std::string> statements_;
+  std::vector<std::string> tables_;
+  bool finished_ = false;
 };
 
 // INSERT INTO table (columns) SELECT ...
@@ -99,6 +122,9 @@ bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, 
       .group_by(vm ? "minor_resource_id" : "resource_uuid,minor_resource_id");
   Filter_SQL* filter = newest.where().and_filter();
   filter->add_sql("state & 11 = 1");
+  // A set without a chain is no resource's newest chain: in its place it
+  // would protect nothing and leave the chain it displaced unprotected.
+  filter->add_sql("incarnation IS NOT NULL");
   if (!excluded_list.empty())
     filter->add_sql("incarnation NOT IN (" + excluded_list + ")");
   filter->add_sql(std::string(vm ? "agent like " : "agent not like ") + kVmAgents);
@@ -111,6 +137,30 @@ bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, 
   // A set without a chain protects nothing, and would not fit the table.
   chains.where().and_filter()->add_sql("t.incarnation IS NOT NULL");
   return conn->execute(Insert_Select_SQL("exclude_incarnation", "incarnation", chains));
+}
+
+// The number of chains protected so far. False when the query fails.
+bool count_protected(const Connection_Ptr& conn, long long& count) {
+  SQL chains("select count(distinct incarnation) from exclude_incarnation");
+  Legacy_Cursor cursor(conn, chains, Legacy_Cursor::SCALAR, 0);
+  return cursor.fetch() && (cursor >> count);
+}
+
+// Protects the `keep_count` newest chains of every resource. A repetition
+// depends only on the chains already protected, so once one protects
+// nothing new neither does any later one and the loop ends there.
+bool protect_kept_chains(const Connection_Ptr& conn, const std::string& pool, int keep_count) {
+  long long before = 0;
+  for (int kept = 0; kept < keep_count; ++kept) {
+    long long after = 0;
+    if (!protect_newest_chains(conn, pool, false) || !protect_newest_chains(conn, pool, true) ||
+        !count_protected(conn, after))
+      return false;
+    if (after == before)
+      break;
+    before = after;
+  }
+  return true;
 }
 
 // The unprotected chain whose newest usable set is the oldest and older
@@ -170,8 +220,10 @@ bool fill_incarnation_info(const Connection_Ptr& conn, const std::string& pool,
     if (!ask.bind_uuid("uuid", uuid) || !conn->execute(ask))
       return false;
   }
+  // A set without a chain has no start to restore from: not restorable,
+  // as the restorability test of a single set finds too.
   if (!conn->execute(SQL("insert into incarnation_info   select c.uuid, c.incarnation, c.state, "
-                         "c.backup_time, 1   from `" +
+                         "c.backup_time, c.incarnation IS NOT NULL   from `" +
                          pool + "` c join exclude_incarnation i on c.uuid = i.incarnation;")))
     return false;
   std::vector<std::string> broken;
@@ -311,6 +363,9 @@ bool Storage_Catalog_Manager_Database_Impl::update_incarnation(const std::string
 bool Storage_Catalog_Manager_Database_Impl::get_incarnation_info(const std::string& pool,
                                                                  const Array& uuids, Array& out) {
   return guarded("Failed to get incarnation info", [&] {
+    // Unknown pools copy each entry into the answer.
+    if (!check_json_depth(uuids, "Failed to get incarnation info"))
+      return false;
     if (!is_known_table(pool)) {
       for (const Value& uuid : uuids)
         out.push_back(unknown_set(uuid, pool));
@@ -322,19 +377,22 @@ bool Storage_Catalog_Manager_Database_Impl::get_incarnation_info(const std::stri
       return false;
     if (!create_exclude_incarnation(conn) || !create_incarnation_info(conn))
       return false;
-    Temporary_Rows_Cleanup cleanup(
-        conn, {"delete from exclude_incarnation;", "delete from incarnation_info;"});
-    if (!fill_incarnation_info(conn, pool, requested))
+    Temporary_Rows scratch(conn, {"exclude_incarnation", "incarnation_info"});
+    if (!scratch.clear() || !fill_incarnation_info(conn, pool, requested))
       return false;
     Value rows;
     SQL report("select * from incarnation_info;");
     Legacy_Cursor cursor(conn, report, Legacy_Cursor::ROWS_RAW, 0);
     if (!cursor.fetch(rows) || !rows.is_array())
       return false;
+    Array reports;
     for (const Value& row : rows) {
       if (row.is_object())
-        out.push_back(incarnation_report(conn, pool, row.get_ref<const Object&>()));
+        reports.push_back(incarnation_report(conn, pool, row.get_ref<const Object&>()));
     }
+    if (!scratch.finish(true))
+      return false;
+    out.insert(out.end(), reports.begin(), reports.end());
     return true;
   });
 }
@@ -392,13 +450,10 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_expired_set(const std::string&
     Connection_Ptr conn = get_connection();
     if (!conn || !create_exclude_incarnation(conn))
       return false;
-    Temporary_Rows_Cleanup cleanup(conn, {"delete from exclude_incarnation;"});
-    for (int kept = 0; kept < keep_count; ++kept) {
-      if (!protect_newest_chains(conn, pool, false) || !protect_newest_chains(conn, pool, true))
-        return false;
-    }
+    Temporary_Rows scratch(conn, {"exclude_incarnation"});
     std::string incarnation;
-    if (!find_expired_chain(conn, pool, retention_days, incarnation))
+    if (!scratch.clear() || !protect_kept_chains(conn, pool, keep_count) ||
+        !find_expired_chain(conn, pool, retention_days, incarnation) || !scratch.finish(true))
       return false;
     return incarnation.empty() || read_chain(conn, pool, incarnation, "", out);
   });
@@ -433,7 +488,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_deletable_set(const std::strin
 bool Storage_Catalog_Manager_Database_Impl::is_deletable(const std::string& pool,
                                                          const Array& uuids) {
   return guarded("Failed to check whether backup sets are deletable", [&] {
-    if (!check_pool(pool))
+    if (!check_pool(pool) ||
+        !check_json_depth(uuids, "Failed to check whether backup sets are deletable"))
       return false;
     const std::vector<std::string> list = uuid_list(uuids);
     Connection_Ptr conn = get_connection();

@@ -170,8 +170,8 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_file(const std::strin
     if (!conn)
       return false;
     // The name is a bound pattern with its pattern characters escaped, so
-    // it matches only itself.
-    SQL query("SELECT LOWER(HEX(uuid)) `uuid` FROM `" + pool +
+    // it matches only itself; each row found is confirmed by its entries.
+    SQL query("SELECT LOWER(HEX(uuid)) `uuid`, files FROM `" + pool +
               "` WHERE files LIKE :file ESCAPE '!';");
     query.bind("file", file_like_pattern(file));
     Value rows;
@@ -180,7 +180,14 @@ bool Storage_Catalog_Manager_Database_Impl::get_uuids_with_file(const std::strin
       LOG_DEBUG("Failed to get uuids with file like '%s'.", file.c_str());
       return false;
     }
-    out = std::move(rows.get_ref<Array&>());
+    Array found;
+    for (const Value& row : rows) {
+      const Object& columns = row.get_ref<const Object&>();
+      const std::string* files = object_get_str(columns, "files");
+      if (files != nullptr && lists_file(*files, file))
+        found.push_back(Object{{"uuid", columns.at("uuid")}});
+    }
+    out = std::move(found);
     return true;
   });
 }

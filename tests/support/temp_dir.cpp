@@ -1,6 +1,8 @@
 #include "tests/support/temp_dir.h"
 
 #include <stdlib.h>
+#include <sys/fsuid.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -29,4 +31,16 @@ std::string read_file(const std::string& path) {
 void write_file(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+// Dropping the file system uid from 0 also drops the capabilities that
+// override permission checks; setting it back restores them.
+Unprivileged_Files::Unprivileged_Files() : was_root_(geteuid() == 0) {
+  if (was_root_)
+    setfsuid(65534);
+}
+
+Unprivileged_Files::~Unprivileged_Files() {
+  if (was_root_)
+    setfsuid(0);
 }

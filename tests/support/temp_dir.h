@@ -19,6 +19,21 @@ class Temp_Dir {
   std::string path_;
 };
 
+// While it lives, file access on the calling thread is checked as for an
+// ordinary user, also when the tests run as root, so that a test can meet
+// a folder it may not read.
+class Unprivileged_Files {
+ public:
+  Unprivileged_Files();
+  ~Unprivileged_Files();
+
+  Unprivileged_Files(const Unprivileged_Files&) = delete;
+  Unprivileged_Files& operator=(const Unprivileged_Files&) = delete;
+
+ private:
+  bool was_root_;
+};
+
 // Reads a whole file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);

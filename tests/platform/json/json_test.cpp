@@ -55,4 +55,29 @@ TEST(Json, LoadsDumpsAndReadsPointerPaths) {
   }
 }
 
+TEST(Json, NestingDeeperThanTheCapIsNotJson) {
+  auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  Value v;
+  ASSERT_TRUE(loads_json(nested(kMaxJsonDepth), v));
+  EXPECT_TRUE(json_within_depth(v.get_ref<const Array&>(), kMaxJsonDepth));
+  EXPECT_FALSE(json_within_depth(v.get_ref<const Array&>(), kMaxJsonDepth - 1));
+  Value untouched = 7;
+  EXPECT_FALSE(loads_json(nested(kMaxJsonDepth + 1), untouched));
+  EXPECT_FALSE(loads_json(nested(100000), untouched));
+  std::string text = "{\"a\":" + nested(100000) + "}";
+  EXPECT_FALSE(loads_json(text, untouched));
+  EXPECT_EQ(untouched, 7);
+  // Brackets inside strings nest nothing.
+  text = "[\"" + std::string(1000, '[') + "\\\"\"]";
+  ASSERT_TRUE(loads_json(text, v));
+  EXPECT_EQ(v[0].get<std::string>().size(), 1001u);
+
+  Object deep;
+  deep["a"] = Value::parse(nested(100000));
+  EXPECT_FALSE(json_within_depth(deep));
+  // The object, its array and the object in it: three levels.
+  EXPECT_TRUE(json_within_depth(Object{{"a", Array{Object{{"b", 1}}}}}, 3));
+  EXPECT_FALSE(json_within_depth(Object{{"a", Array{Object{{"b", 1}}}}}, 2));
+}
+
 }  // namespace

@@ -12,11 +12,16 @@ namespace {
 
 const std::string kUuid = "0123456789abcdef0123456789abcdef";
 
+const Filter_Key kColumns[] = {{"uuid", KEY_UUID, 0},        {"pool_uuid", KEY_UUID, 0},
+                               {"backup_time", KEY_STRING, 0}, {"size", KEY_INTEGER, 0},
+                               {"name", KEY_STRING, 0},        {"id", KEY_INTEGER, 0},
+                               {"a", KEY_INTEGER, 0},          {nullptr, 0, 0}};
+
 std::string render_filter(const Object& filter, Bindings* bindings = nullptr) {
   Select_SQL s;
   s.table("t");
   std::string error;
-  if (!generate_filter_from_obj(filter, *s.where().and_filter(), &error))
+  if (!generate_filter_from_obj(filter, *s.where().and_filter(), kColumns, &error))
     return "INVALID: " + error;
   Render_Context ctx(DIALECT_SQLITE);
   if (!s.render(ctx))

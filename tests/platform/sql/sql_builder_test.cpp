@@ -82,7 +82,7 @@ TEST(SqlBuilder, PositionalRewriteSkipsLiteralsAndReusesNames) {
   EXPECT_TRUE(values.empty());
 }
 
-const Filter_Key kKeys[] = {{"backup_type", KEY_STRING, KEY_FLAG_LIST},
+const Filter_Key kKeys[] = {{"backup_type", KEY_STRING, KEY_FLAG_LIST | KEY_FLAG_NULL},
                             {"id", KEY_INTEGER, 0},
                             {"uuid", KEY_UUID, 0},
                             {nullptr, 0, 0}};
@@ -96,11 +96,69 @@ TEST(FilterParser, RefusesMistypedValuesUnknownOperatorsAndOddKeys) {
     EXPECT_FALSE(parser.parse(bad, 1)) << Value(bad).dump();
     EXPECT_FALSE(parser.error().empty());
   }
+  for (const Object& bad : {Object{{"1=1 --", 1}}, Object{{"name", 1}}, Object{{"id", "1 OR 1=1"}},
+                            Object{{"id", Array{1, "1"}}}, Object{{"uuid", 7}}}) {
+    Select_SQL s;
+    s.table("t");
+    std::string error;
+    EXPECT_FALSE(generate_filter_from_obj(bad, *s.where().and_filter(), kKeys, &error))
+        << Value(bad).dump();
+    EXPECT_FALSE(error.empty());
+  }
   Select_SQL s;
   s.table("t");
   std::string error;
-  EXPECT_FALSE(generate_filter_from_obj(Object{{"1=1 --", 1}}, *s.where().and_filter(), &error));
-  EXPECT_FALSE(error.empty());
+  ASSERT_TRUE(generate_filter_from_obj(Object{{"backup_type", nullptr}, {"id", Object{{"ge", 2}}}},
+                                       *s.where().and_filter(), kKeys, &error))
+      << error;
+  EXPECT_EQ(render(s), "SELECT * FROM `t` WHERE (`backup_type` IS NULL) AND (`id` >= :_p1)");
+}
+
+TEST(FilterParser, AFailedParseLeavesAFilterThatWillNotRender) {
+  // The member that parses comes first, the one that fails after it.
+  const Object bad[] = {Object{{"backup_type", "full"}, {"id", "3"}},
+                        Object{{"backup_type", "full"}, {"id", Array{1, "a"}}}};
+  for (const Object& filter : bad) {
+    Select_SQL s;
+    s.table("t");
+    SQL_Filter_Parser parser(s.where().and_filter(), kKeys);
+    EXPECT_FALSE(parser.parse(filter, 1));
+    EXPECT_TRUE(invalid(s)) << render(s);
+    Select_SQL g;
+    g.table("t");
+    EXPECT_FALSE(generate_filter_from_obj(filter, *g.where().and_filter(), kKeys));
+    EXPECT_TRUE(invalid(g)) << render(g);
+  }
+}
+
+TEST(FilterParser, IntegersBeyondTheSignedRangeAreRefused) {
+  const Value beyond = Value::parse("18446744073709551615");
+  for (const Value& value : {beyond, Value(Array{1, beyond}), Value(Object{{"lt", beyond}})}) {
+    Select_SQL s;
+    s.table("t");
+    SQL_Filter_Parser parser(s.where().and_filter(), kKeys);
+    EXPECT_FALSE(parser.parse(Object{{"id", value}}, 1)) << value.dump();
+    EXPECT_NE(parser.error().find("beyond the 64-bit signed range"), std::string::npos)
+        << parser.error();
+    EXPECT_TRUE(invalid(s));
+  }
+  Select_SQL direct;
+  direct.table("t");
+  EXPECT_FALSE(direct.where().and_filter()->add_kv_item("id", beyond));
+  EXPECT_TRUE(invalid(direct));
+  Insert_SQL insert;
+  insert.table("t");
+  EXPECT_FALSE(insert.value_key(Object{{"id", beyond}}, "id", COLUMN_INTEGER));
+  EXPECT_FALSE(insert.value_key(Object{{"id", beyond}}, "id", COLUMN_ANY));
+  EXPECT_FALSE(insert.valid());
+  const Value largest = Value::parse("9223372036854775807");
+  Insert_SQL fits;
+  fits.table("t");
+  EXPECT_TRUE(fits.value_key(Object{{"id", largest}}, "id", COLUMN_INTEGER));
+  Bindings b;
+  render(fits, DIALECT_SQLITE, &b);
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_EQ(b[0].second.integer(), 9223372036854775807LL);
 }
 
 }  // namespace

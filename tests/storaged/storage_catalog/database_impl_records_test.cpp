@@ -285,6 +285,87 @@ TEST_P(Records, MalformedStoredJsonFailsTheReadAndTheMerge) {
   EXPECT_EQ(raw_rows(pool_)[0]["extended_attrs"], "{oops");
 }
 
+TEST_P(Records, NumbersBeyondTheSignedRangeAreRefused) {
+  add(1, 1, "2024-01-01 00:00:00", 1, Object{{"size", -1}});
+  Value beyond;
+  ASSERT_TRUE(loads_json("18446744073709551615", beyond));
+  Object big = backup_set(u(2), u(1), "2024-01-02 00:00:00", 1);
+  big["size"] = beyond;
+  EXPECT_FALSE(impl_->add_catalog(pool_, big));
+  EXPECT_TRUE(log_.contains("'size' holds 18446744073709551615, beyond the 64-bit signed range"))
+      << log_.dump();
+  EXPECT_FALSE(impl_->update_catalog(pool_, u(1), Object{{"size", beyond}}));
+  Array rows{"kept"};
+  EXPECT_FALSE(query(rows, Object{{"size", beyond}}));
+  EXPECT_FALSE(query(rows, Object{{"size", Array{1, beyond}}}));
+  EXPECT_FALSE(query(rows, Object{{"size", Object{{"lt", beyond}}}}));
+  EXPECT_FALSE(impl_->query_replicate_job(Object{{"size", beyond}}, 0, -1, rows, nullptr));
+  EXPECT_EQ(rows, Array{"kept"});
+  EXPECT_EQ(stored_set(u(1))["size"], -1);
+  EXPECT_EQ(raw_rows(pool_).size(), 1u);
+  // The largest signed value is still a number.
+  ASSERT_TRUE(loads_json("9223372036854775807", beyond));
+  ASSERT_TRUE(impl_->update_catalog(pool_, u(1), Object{{"size", beyond}})) << log_.dump();
+  EXPECT_EQ(uuids(all(Object{{"size", beyond}})), Uuids{u(1)});
+}
+
+TEST_P(Records, SharedTableFiltersCompareOnlyValuesOfTheColumnType) {
+  ASSERT_TRUE(impl_->add_device(Object{{"uuid", u(0xD01)}, {"url", "file:///d1"}}));
+  ASSERT_TRUE(impl_->add_device(Object{{"uuid", u(0xD02)}, {"url", "file:///d2"}}));
+  Array rows;
+  ASSERT_TRUE(impl_->query_device(Object{{"id", 1}}, 0, -1, rows, nullptr)) << log_.dump();
+  EXPECT_EQ(uuids(rows), Uuids{u(0xD01)});
+  ASSERT_TRUE(impl_->query_device(Object{{"url", Object{{"lk", "%d2"}}}}, 0, -1, rows, nullptr));
+  EXPECT_EQ(uuids(rows), Uuids{u(0xD02)});
+  ASSERT_TRUE(impl_->query_pool(Object{{"on_host", 1}, {"state", "normal"}}, 0, -1, rows, nullptr))
+      << log_.dump();
+  EXPECT_EQ(uuids(rows), Uuids{pool_});
+  rows = Array{"kept"};
+  for (const Object& filter :
+       {Object{{"id", "1 OR 1=1"}}, Object{{"id", Array{2, "1"}}}, Object{{"url", 5}},
+        Object{{"id", Object{{"ge", "0"}}}}, Object{{"pool_uuid", 1}}, Object{{"no_column", 1}}}) {
+    EXPECT_FALSE(impl_->query_device(filter, 0, -1, rows, nullptr)) << Value(filter).dump();
+  }
+  EXPECT_TRUE(log_.contains("Failed to parse filter of storage_catalog_device"));
+  EXPECT_FALSE(impl_->query_replicate_job(Object{{"retry", "1"}}, 0, -1, rows, nullptr));
+  EXPECT_FALSE(impl_->query_merge_backup_job(Object{{"state", 3}}, 0, -1, rows, nullptr));
+  EXPECT_FALSE(impl_->query_replicate(Object{{"extended_attrs", 1}}, 0, -1, rows, nullptr));
+  EXPECT_EQ(rows, Array{"kept"});
+}
+
+TEST_P(Records, DeeplyNestedJsonIsRefused) {
+  add(1, 1, "2024-01-01 00:00:00", 1);
+  const int kDepth = 100000;
+  const std::string text = std::string(kDepth, '[') + std::string(kDepth, ']');
+  // Built by the parser alone, which nests without recursion.
+  Value deep = Value::parse(text);
+  Object set = backup_set(u(2), u(1), "2024-01-02 00:00:00", 1);
+  set["extended_attrs"] = Object();
+  set["extended_attrs"]["deep"] = std::move(deep);
+  EXPECT_FALSE(impl_->add_catalog(pool_, set));
+  EXPECT_TRUE(log_.contains("nests deeper than")) << log_.dump();
+  Object change;
+  change["extended_attrs"] = std::move(set["extended_attrs"]);
+  EXPECT_FALSE(impl_->update_catalog(pool_, u(1), change));
+  Array rows{"kept"};
+  Object filter;
+  filter["size"] = std::move(change["extended_attrs"]["deep"]);
+  EXPECT_FALSE(query(rows, filter));
+  EXPECT_FALSE(impl_->query_device(filter, 0, -1, rows, nullptr));
+  EXPECT_EQ(rows, Array{"kept"});
+  EXPECT_FALSE(impl_->get_incarnation_info(pool_, filter["size"].get_ref<const Array&>(), rows));
+  EXPECT_EQ(raw_rows(pool_).size(), 1u);
+
+  // Stored that deep by other means, the row no longer reads.
+  ASSERT_TRUE(impl_->get_connection()->execute("UPDATE `" + pool_ +
+                                               "` SET extended_attrs = '{\"a\":" + text + "}'"));
+  EXPECT_FALSE(query(rows));
+  EXPECT_TRUE(log_.has_prefix(LM_ERROR, "Failed to load {\"a\":[[["));
+  EXPECT_FALSE(impl_->update_catalog(pool_, u(1), Object{{"extended_attrs", Object{{"b", 1}}}}));
+  ASSERT_TRUE(impl_->remove_catalogs(pool_, Array{u(1)}, rows));
+  EXPECT_EQ(rows, Array{"kept"});
+}
+
 SCAT_INSTANTIATE_ENGINES(Records);
 
 }  // namespace

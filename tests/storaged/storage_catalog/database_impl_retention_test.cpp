@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/sql/cursor.h"
 #include "tests/storaged/storage_catalog/catalog_back_end_test.h"
@@ -131,6 +132,93 @@ TEST_P(Retention, SetsWithoutAChainHideNoExpiredChain) {
   EXPECT_EQ(expired(0, 10), Uuids{u(2)});
   ASSERT_TRUE(impl_->update_catalog(pool_, u(2), Object{{"state", 1 | 8}}));
   EXPECT_EQ(deletable(false, 0), Uuids{u(2)});
+}
+
+TEST_P(Retention, ASetWithoutAChainNeitherProtectsNorDisplacesAChain) {
+  add_of(1, 1, days_ago(40), 0xB00);
+  Object loose = backup_set(u(2), u(2), days_ago(5), 1);
+  loose.erase("incarnation");
+  add_set(loose);
+  // The resource's only chain is its newest, however many are kept.
+  for (int keep : {1, 2, 3})
+    EXPECT_TRUE(expired(keep, 10).empty()) << keep;
+  // Whatever other resources hold.
+  add_of(3, 3, days_ago(60), 0xB01);
+  for (int keep : {1, 2, 3})
+    EXPECT_TRUE(expired(keep, 10).empty()) << keep;
+  EXPECT_EQ(expired(0, 10), Uuids{u(3)});
+  // Nor does it count as a chain to skip when deleting.
+  ASSERT_TRUE(impl_->update_catalog(pool_, u(2), Object{{"state", 1 | 8}}));
+  ASSERT_TRUE(impl_->update_catalog(pool_, u(1), Object{{"state", 1 | 8}}));
+  EXPECT_EQ(deletable(false, 0), Uuids{u(1)});
+  EXPECT_TRUE(deletable(false, 1).empty());
+}
+
+TEST_P(Retention, KeepingMoreChainsThanThereAreStopsEarly) {
+  add(1, 1, days_ago(40));
+  add(2, 2, days_ago(30));
+  add_of(3, 3, days_ago(50), 0xB01);
+  add_of(4, 4, days_ago(45), 0xB01, "", "backup.vmware.vm");
+  // Each repetition protects nothing new after the second.
+  EXPECT_TRUE(expired(2000000000, 10).empty());
+  EXPECT_EQ(expired(1, 10), Uuids{u(1)});
+}
+
+TEST_P(Retention, RowsLeftInTheTemporaryTablesChangeNoAnswer) {
+  add(1, 1, days_ago(40));
+  add(2, 2, days_ago(30));
+  auto conn = impl_->get_connection();
+  Array reports;
+  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(1)}, reports)) << log_.dump();
+  // Rows an earlier call on this session failed to clear.
+  for (const char* stale : {"insert into exclude_incarnation values (x'%s')",
+                            "insert into incarnation_info (uuid) values (x'%s')"}) {
+    char statement[128];
+    std::snprintf(statement, sizeof statement, stale, u(1).c_str());
+    ASSERT_TRUE(conn->execute(std::string(statement))) << log_.dump();
+  }
+  EXPECT_EQ(expired(1, 10), Uuids{u(1)});
+  ASSERT_EQ(temporary_rows(conn, {"exclude_incarnation"}), 0);
+  ASSERT_TRUE(
+      conn->execute(std::string("insert into incarnation_info (uuid) values (x'") + u(7) + "')"));
+  reports.clear();
+  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(2)}, reports)) << log_.dump();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0]["uuid"], u(2));
+  EXPECT_EQ(temporary_rows(conn), 0);
+}
+
+TEST_P(Retention, AFailedClearOfTheTemporaryTablesFailsTheCall) {
+  if (is_mysql())
+    GTEST_SKIP() << "MariaDB takes no trigger on a temporary table";
+  add(1, 1, days_ago(40));
+  add(2, 2, days_ago(30));
+  auto conn = impl_->get_connection();
+  Array reports;
+  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(1)}, reports)) << log_.dump();
+  for (const char* table : {"exclude_incarnation", "incarnation_info"}) {
+    ASSERT_TRUE(conn->execute(std::string("CREATE TEMP TRIGGER keep_") + table +
+                              " BEFORE DELETE ON " + table +
+                              " BEGIN SELECT RAISE(ABORT, 'kept'); END;"));
+  }
+  Array rows;
+  EXPECT_FALSE(impl_->get_a_expired_set(pool_, rows, 1, 10));
+  EXPECT_FALSE(impl_->get_incarnation_info(pool_, Array{u(1)}, reports));
+}
+
+TEST_P(Retention, ASetWithoutAChainIsNotRestorable) {
+  Object loose = backup_set(u(1), u(1), "2024-01-01 00:00:00", 1);
+  loose.erase("incarnation");
+  add_set(loose);
+  Array rows;
+  ASSERT_TRUE(impl_->query_catalog(pool_, Object(), "id", true, 0, -1, rows, nullptr, true, false));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["restorable"], false);
+  Array reports;
+  ASSERT_TRUE(impl_->get_incarnation_info(pool_, Array{u(1)}, reports)) << log_.dump();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0]["restorable"], false);
+  EXPECT_EQ(reports[0]["state"], Array{"online"});
 }
 
 TEST_P(Retention, ProtectsMoreChainsThanAStatementTakesParameters) {

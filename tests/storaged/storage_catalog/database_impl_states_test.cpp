@@ -131,6 +131,19 @@ TEST_P(States, HostileFileNamesMatchOnlyThemselves) {
   EXPECT_EQ(raw_rows(pool_).size(), 7u);
 }
 
+TEST_P(States, AFileNameMatchesNoPartOfAnEscapeInTheListing) {
+  add_set(backup_set(u(1), u(1), "2024-01-01 00:00:00", 1, Array{"esc/x\\\"y"}));
+  add_set(backup_set(u(2), u(1), "2024-01-02 00:00:00", 1, Array{"dir\\"}));
+  add_set(backup_set(u(3), u(1), "2024-01-03 00:00:00", 1, Array{"say \"hi\""}));
+  EXPECT_EQ(uuids_with("\\"), std::set<std::string>{u(2)});
+  EXPECT_EQ(uuids_with("\""), std::set<std::string>{u(3)});
+  EXPECT_EQ(uuids_with("x\\\"y"), std::set<std::string>{u(1)});
+  EXPECT_EQ(uuids_with("DIR\\"), std::set<std::string>{u(2)});  // as LIKE compares letters
+  ASSERT_TRUE(impl_->set_state(pool_, Array{"\\"}, CST_EXPIRED));
+  EXPECT_EQ(state_of(u(1)), 1);
+  EXPECT_EQ(state_of(u(2)), 9);
+}
+
 TEST_P(States, RemovalDeletesOrRetiresAndPublishes) {
   add(1, 1, "2024-01-01 00:00:00", 1);           // plain
   add(2, 2, "2024-01-02 00:00:00", 1 | 8 | 16);  // replicated, online
