@@ -30,14 +30,15 @@ class Storage_Catalog_Utils {
   // "LK_<column>" compares that column, any other key is an equality. A key
   // equal to `extra_key` (may be null) is also kept as a plain member, by
   // which the front routes on an agent. False, logged, for a key that is not
-  // a column name, a value that cannot be compared, or a paging value of
-  // the wrong type; `filter` is then refused by every query and `paging`
+  // a column name, a value that cannot be compared, a paging value of the
+  // wrong type or a request nested deeper than kMaxJsonDepth; `filter` is
+  // then refused by every query and `paging`
   // holds what was parsed before.
   static bool parse_params(const Object& request, Object& filter, Object& paging,
                            const char* extra_key = nullptr);
   // The same paging; every other member is copied into `filter` as it is
   // (a string "type" as "backup_type"). False, logged, only for a paging
-  // value of the wrong type.
+  // value of the wrong type or a request nested deeper than kMaxJsonDepth.
   static bool parse_params2(const Object& request, Object& filter, Object& paging,
                             const char* extra_key = nullptr);
 

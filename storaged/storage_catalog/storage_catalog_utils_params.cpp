@@ -144,13 +144,22 @@ bool parse_paging(const Object& request, Object& paging, std::string& error) {
   return true;
 }
 
+bool within_depth(const Object& request, std::string& error) {
+  if (json_within_depth(request))
+    return true;
+  error = "request nested deeper than " + std::to_string(kMaxJsonDepth) + " levels";
+  return false;
+}
+
 }  // namespace
 
 bool Storage_Catalog_Utils::parse_params(const Object& request, Object& filter, Object& paging,
                                          const char* extra_key) {
   std::string error;
   generate_and_filter(filter);
-  bool ok = parse_paging(request, paging, error);
+  // Checked before any member is copied into the filter or quoted in a
+  // message: both recurse once per level of nesting.
+  bool ok = within_depth(request, error) && parse_paging(request, paging, error);
   for (auto it = request.begin(); ok && it != request.end(); ++it)
     ok = is_paging_key(it->first) || add_condition(filter, it->first, it->second, extra_key, error);
   if (!ok) {
@@ -163,7 +172,7 @@ bool Storage_Catalog_Utils::parse_params(const Object& request, Object& filter, 
 bool Storage_Catalog_Utils::parse_params2(const Object& request, Object& filter, Object& paging,
                                           const char* /*extra_key*/) {
   std::string error;
-  if (!parse_paging(request, paging, error)) {
+  if (!within_depth(request, error) || !parse_paging(request, paging, error)) {
     LOG_ERROR("Failed to parse params: %s", error.c_str());
     return false;
   }
