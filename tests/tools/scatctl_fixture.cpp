@@ -22,6 +22,10 @@ void Scatctl_Test::SetUp() {
     database::Database db = test_mariadb::server(schema_);
     scatctl_.set_env("STORAGED_DB_ENGINE", "mariadb");
     scatctl_.set_env("STORAGED_DB_SOCKET", db.socket());
+    std::string hosts;
+    for (const database::Database::Server& s : db.servers())
+      hosts += (hosts.empty() ? "" : ",") + s.host + ":" + std::to_string(s.port);
+    scatctl_.set_env("STORAGED_DB_HOSTS", hosts);
     scatctl_.set_env("STORAGED_DB_USER", db.user());
     scatctl_.set_env("STORAGED_DB_PASSWORD", db.password());
     scatctl_.set_env("STORAGED_DB_NAME", schema_);

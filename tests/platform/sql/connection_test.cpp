@@ -227,7 +227,7 @@ TEST_P(Connection_Engines, KeptStatementsFollowATableDroppedAndCreatedAgain) {
   EXPECT_FALSE(gone.fetch(rows));
 
   ASSERT_TRUE(conn_->execute(
-      std::string("CREATE TABLE t (name text, id integer, note text);"
+      std::string("CREATE TABLE t (name text, id integer primary key, note text);"
                   "INSERT INTO t (name, id, note) VALUES ('new', 2, 'n'), ('newer', 1, 'm');")));
   EXPECT_EQ(names(), (std::vector<std::string>{"newer", "new"}));
 }

@@ -55,8 +55,14 @@ class Catalog_Shaping : public Catalog_Back_End_Test {
     }
     ASSERT_TRUE(transaction.commit());
     auto conn = impl_->get_connection();
-    ASSERT_TRUE(conn->execute("UPDATE `" + pool_ + "` SET incarnation = NULL WHERE id % 25 = 8;"));
-    ASSERT_TRUE(conn->execute("UPDATE `" + pool_ + "` SET backup_time = NULL WHERE id % 31 = 6;"));
+    // By uuid: ids need not be consecutive (a cluster steps them by its size).
+    for (int i = 0; i < count; ++i) {
+      const std::string where = " WHERE uuid = x'" + u(0x1000 + i) + "';";
+      if ((i + 1) % 25 == 8)
+        ASSERT_TRUE(conn->execute("UPDATE `" + pool_ + "` SET incarnation = NULL" + where));
+      if ((i + 1) % 31 == 6)
+        ASSERT_TRUE(conn->execute("UPDATE `" + pool_ + "` SET backup_time = NULL" + where));
+    }
   }
 
   bool usable(const Model_Set& m) const { return (m.state & 1) != 0 && (m.state & 2) == 0; }
