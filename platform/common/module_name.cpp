@@ -5,9 +5,7 @@
 
 namespace common {
 
-namespace {
-
-bool split_segments(const std::string& text, std::vector<std::string>& segments) {
+bool split_agent_segments(const std::string& text, std::vector<std::string>& segments) {
   std::string segment;
   for (std::size_t i = 0; i <= text.size(); ++i) {
     if (i == text.size() || text[i] == '.') {
@@ -25,11 +23,9 @@ bool split_segments(const std::string& text, std::vector<std::string>& segments)
   return true;
 }
 
-}  // namespace
-
 bool parse_module_name(const std::string& agent, std::string& module) {
   std::vector<std::string> segments;
-  if (agent.empty() || !split_segments(agent, segments))
+  if (agent.empty() || !split_agent_segments(agent, segments))
     return false;
   if (segments[0] == "backup") {
     if (segments.size() < 2)

@@ -7,6 +7,7 @@
 #define PLATFORM_COMMON_MODULE_NAME_H_
 
 #include <string>
+#include <vector>
 
 namespace common {
 
@@ -17,6 +18,11 @@ namespace common {
 // is "backup" alone, or any character other than letters, digits, '_' and
 // '-' in a segment.
 bool parse_module_name(const std::string& agent, std::string& module);
+
+// Appends the dot-separated segments of `text`, in lower case, to
+// `segments`. False for an empty segment or a character other than letters,
+// digits, '_' and '-'; `segments` may then hold the segments read so far.
+bool split_agent_segments(const std::string& text, std::vector<std::string>& segments);
 
 }  // namespace common
 
