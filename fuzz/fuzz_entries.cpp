@@ -13,14 +13,18 @@
 #include "platform/json/json.h"
 #include "platform/queue/queue_manager.h"
 #include "platform/rpc/host_manager.h"
+#include "platform/rpc/http_options.h"
 #include "platform/rpc/json_rpc.h"
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/metadata.h"
 #include "storaged/storage_catalog/catalog_dependence_resolver.h"
 #include "storaged/storage_catalog/consistency_check_executor.h"
+#include "storaged/storage_catalog/dedup_pool_usage_calculator.h"
+#include "storaged/storage_catalog/sdfs_pool_usage_calculator.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
+#include "storaged/storage_catalog/target_pool_utils.h"
 
 namespace scat_fuzz {
 namespace {
@@ -150,6 +154,36 @@ class Reply_Daemon {
   std::string body_;
 };
 
+Object device_at(const std::string& url) {
+  return Object{{"uuid", uuid_of(0xD2)},
+                {"url", url},
+                {"pool_uuid", kPool},
+                {"extended_attrs", Object{{"role", "master"}, {"node_id", 1}}}};
+}
+
+// The answers of the dedup engine, the tape manager, the storages list and
+// the target pools' incarnations, each read by its own client.
+void ask_services(std::uint16_t port) {
+  HTTP_Options::instance()->set_local_listen_address("127.0.0.1", port, false);
+  const std::string local = "127.0.0.1:" + std::to_string(port);
+  Object usage;
+  Dedup_Pool_Usage_Calculator(Array{device_at("dedup://" + local + "/dedup/fuzz")})
+      .calculate(usage);
+  KXT_Pool_Usage_Calculator(Array{device_at("kxt://" + local + "/p")}).calculate(usage);
+  SDFS_Pool_Usage_Calculator sdfs(Array{device_at("sdfs://" + local + "/p")});
+  sdfs.calculate(usage);
+  Object space;
+  sdfs.get_space(space);
+  long long data_size = 0, chunk_size = 0, stored_size = 0;
+  Storage_Catalog_Utils::get_local_dedup_summary(device_at("dedup://" + local + "/dedup/fuzz"),
+                                                 "fuzz-key", &data_size, &chunk_size,
+                                                 &stored_size);
+  std::vector<target_pool_utils::Target_State> states;
+  target_pool_utils::get_target_states({{uuid_of(1), kPool}, {uuid_of(3), uuid_of(0xB)}}, states);
+  Array devices{device_at("file:///data/fuzz")};
+  Storage_Catalog_Utils::adjust_devices_by_agent_uuid(kHostUuid, devices);
+}
+
 }  // namespace
 
 void json_text(const std::uint8_t* data, std::size_t size) {
@@ -238,6 +272,7 @@ void daemon_replies(const std::uint8_t* data, std::size_t size) {
   front->get_local_pools(pools);
   front = fresh_front(false, "127.0.0.1", daemon.port());
   front->sync_pools_state();
+  ask_services(daemon.port());
   // A pool the reply marked for deletion is live again for the next input.
   front->update_pool(kPool, Object{{"state", "normal"}});
   Storage_Catalog_Manager::close_instance();
