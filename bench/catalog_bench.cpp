@@ -33,7 +33,7 @@ const char kPool[] = "0000000000000000000000000000a001";
 const char kTarget[] = "0000000000000000000000000000a002";
 const char kRefPool[] = "0000000000000000000000000000a003";
 const char kRelation[] = "0000000000000000000000000000b001";
-const int kSetsPerChain = 4;
+const int kSetsPerChain = 20;
 const int kChains = 8;
 const int kSetsPerResource = kSetsPerChain * kChains;
 const int kPage = 1000;
@@ -70,7 +70,8 @@ void timed(benchmark::State& state, const std::function<bool()>& body) {
 }
 
 // ---------------------------------------------------------------------------
-// Data: resources of 8 chains of 4 backup sets, a day apart; every tenth
+// Data: resources of 8 chains of 20 backup sets, a day apart (1M sets make
+// 50,000 chains); every tenth
 // set replicated through one relation (so the relation has many jobs), a
 // few offline or expired, some without a minor resource id, a tenth of the
 // resources written by a "backup.%.vm" agent.
@@ -547,6 +548,48 @@ void expired_set_ref(benchmark::State& state, long long sets) {
   sqlite3_close(db);
 }
 
+void deletable_set_lib(benchmark::State& state, long long sets) {
+  Opened_Catalog catalog(sets);
+  if (!catalog.ok) {
+    state.SkipWithError("catalog not built");
+    return;
+  }
+  timed(state, [&] {
+    Array out;
+    return catalog.impl.get_a_deletable_set(kPool, out, false, 0) && !out.empty();
+  });
+}
+
+// The deletable chain's statements run by hand: the expired chain with the
+// oldest newest set, then its sets that are online.
+void deletable_set_ref(benchmark::State& state, long long sets) {
+  std::string path = catalog_file(sets);
+  sqlite3* db = path.empty() ? nullptr : sqlite_open(path);
+  if (db == nullptr) {
+    state.SkipWithError("catalog not built");
+    return;
+  }
+  {
+    const std::string t = table(kPool);
+    Prepared oldest(db, "SELECT incarnation FROM " + t +
+                            " WHERE state & 9 = 9 AND incarnation IS NOT NULL GROUP BY incarnation "
+                            "ORDER BY MAX(backup_time), incarnation LIMIT 1");
+    Prepared chain(db, "SELECT * FROM " + t + " WHERE incarnation = ? AND state & 3 = 1");
+    timed(state, [&] {
+      Row_Sink sink;
+      bool ok = sqlite3_step(oldest.stmt) == SQLITE_ROW;
+      if (ok) {
+        const void* b = sqlite3_column_blob(oldest.stmt, 0);
+        sqlite3_bind_blob(chain.stmt, 1, b, sqlite3_column_bytes(oldest.stmt, 0), SQLITE_TRANSIENT);
+        ok = step_all(chain.stmt, sink);
+      }
+      sqlite3_reset(oldest.stmt);
+      return ok;
+    });
+  }
+  sqlite3_close(db);
+}
+
 // ---------------------------------------------------------------------------
 // Cases on MariaDB.
 
@@ -679,6 +722,9 @@ void register_cases(const std::vector<long long>& sizes) {
     register_pair(
         "get_a_expired_set", n, [n](benchmark::State& s) { expired_set_lib(s, n); },
         [n](benchmark::State& s) { expired_set_ref(s, n); });
+    register_pair(
+        "get_a_deletable_set", n, [n](benchmark::State& s) { deletable_set_lib(s, n); },
+        [n](benchmark::State& s) { deletable_set_ref(s, n); });
   }
 }
 

@@ -111,6 +111,9 @@ const char kLegacySQLite[] =
     "state int DEFAULT 0);";
 
 // One row per backup set; `incarnation` names the set that starts its chain.
+// Retention reads each chain's newest usable set per resource from `chain`
+// alone, and finds the sets of a resource at a given time by
+// `resource_time`; `chain` also serves every lookup by incarnation.
 const char kCatalogMySQL[] =
     "CREATE TABLE IF NOT EXISTS `{{table}}` ("
     "`id` bigint NOT NULL AUTO_INCREMENT, `uuid` binary(16) NOT NULL, `uid` binary(16),"
@@ -119,8 +122,9 @@ const char kCatalogMySQL[] =
     "`backup_time` datetime, `files` longtext, `size` bigint DEFAULT 0, `name` varchar(1024),"
     "`state` int DEFAULT 0, `minor_resource_id` varchar(256), `minor_resource_name` varchar(256),"
     "`extended_attrs` longtext, PRIMARY KEY (`id`), UNIQUE KEY `uuid` (`uuid`),"
-    "KEY `incarnation` (`incarnation`), KEY `resource` (`resource_uuid`, `minor_resource_id`),"
-    "KEY `backup_time` (`backup_time`)";
+    "KEY `chain` (`incarnation`, `resource_uuid`, `minor_resource_id`, `agent`, `state`,"
+    "`backup_time`), KEY `resource` (`resource_uuid`, `minor_resource_id`),"
+    "KEY `resource_time` (`resource_uuid`, `backup_time`), KEY `backup_time` (`backup_time`)";
 const char kCatalogSQLite[] =
     "CREATE TABLE IF NOT EXISTS `{{table}}` ("
     "id INTEGER PRIMARY KEY AUTOINCREMENT, uuid binary(16) NOT NULL UNIQUE, uid binary(16),"
@@ -128,9 +132,12 @@ const char kCatalogSQLite[] =
     "agent varchar(256), backup_type varchar(64), backup_time datetime, files text,"
     "size bigint DEFAULT 0, name varchar(1024), state int DEFAULT 0,"
     "minor_resource_id varchar(256), minor_resource_name varchar(256), extended_attrs text);"
-    "CREATE INDEX IF NOT EXISTS `{{table}}_incarnation` ON `{{table}}` (incarnation);"
+    "CREATE INDEX IF NOT EXISTS `{{table}}_chain` ON `{{table}}` (incarnation, resource_uuid, "
+    "minor_resource_id, agent, state, backup_time);"
     "CREATE INDEX IF NOT EXISTS `{{table}}_resource` ON `{{table}}` (resource_uuid, "
     "minor_resource_id);"
+    "CREATE INDEX IF NOT EXISTS `{{table}}_resource_time` ON `{{table}}` (resource_uuid, "
+    "backup_time);"
     "CREATE INDEX IF NOT EXISTS `{{table}}_backup_time` ON `{{table}}` (backup_time);";
 
 std::shared_ptr<const database::Metadata> build() {

@@ -1,15 +1,18 @@
 #include "storaged/storage_catalog/catalog_settings.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include <ace/OS_NS_dlfcn.h>
 
 #include "platform/common/attribute_manager.h"
 #include "platform/rpc/host_manager.h"
+#include "platform/rpc/json_restful_client.h"
 
 namespace {
 std::atomic<int> tape_replicate_retry{5};
 std::atomic<int> max_wait_seconds{300};
+std::atomic<int> daemon_timeout{0};
 }  // namespace
 
 void set_tape_replicate_retry(int count) {
@@ -23,6 +26,18 @@ void set_max_wait_seconds(int seconds) {
 }
 int get_max_wait_seconds() {
   return max_wait_seconds;
+}
+
+void set_daemon_timeout(int seconds) {
+  daemon_timeout = seconds < 0 ? 0 : seconds;
+}
+int get_daemon_timeout(int fallback) {
+  const int seconds = daemon_timeout;
+  return seconds > 0 ? seconds : fallback;
+}
+void limit_daemon_wait(JSON_RESTful_Client& client) {
+  const int seconds = get_daemon_timeout(60);
+  client.set_timeouts(std::min(3, seconds), seconds, seconds);
 }
 
 void get_dedup_datadir(std::string& dir) {

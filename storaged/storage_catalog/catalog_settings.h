@@ -14,6 +14,16 @@ int get_tape_replicate_retry();
 void set_max_wait_seconds(int seconds);
 int get_max_wait_seconds();
 
+// Seconds a request to the backup daemon may wait for its answer before
+// the daemon counts as down and the call fails (it is tried again on its
+// next turn). 0, the default, keeps each request's own limit: 60 s, and
+// 120 s for the storages list.
+void set_daemon_timeout(int seconds);
+int get_daemon_timeout(int fallback);
+// Applies get_daemon_timeout(60) to `client`; connecting waits 3 s at most.
+class JSON_RESTful_Client;
+void limit_daemon_wait(JSON_RESTful_Client& client);
+
 // The data directory exported by the deduplication engine's library
 // ("libddph" in the platform's naming, symbol "DEDUP_DATA_DIR"). `dir` is
 // left unchanged when the library or the symbol is absent.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -116,10 +117,10 @@ bool upgrade_shared_table(const Connection_Ptr& conn, const char* table, const c
 // An index the first schema lacked. Names are per table on MySQL and per
 // database on SQLite, hence two.
 struct Added_Index {
-  const char* table;
-  const char* mysql_name;
-  const char* sqlite_name;
-  const char* columns;
+  std::string table;
+  std::string mysql_name;
+  std::string sqlite_name;
+  std::string columns;
 };
 
 // A backup set's replicate job is looked up by its catalog uuid and pools:
@@ -139,16 +140,60 @@ bool has_mysql_index(const Connection_Ptr& conn, const Added_Index& index) {
   return cursor.fetch(row) && row.is_object();
 }
 
-bool add_index(const Connection_Ptr& conn, const Added_Index& index) {
+// `known` tells that MySQL already has the index, saving the lookup.
+bool add_index(const Connection_Ptr& conn, const Added_Index& index, bool known = false) {
   if (!is_mysql(conn))
-    return conn->execute(std::string("CREATE INDEX IF NOT EXISTS `") + index.sqlite_name +
-                         "` ON `" + index.table + "` (" + index.columns + ");");
-  if (has_mysql_index(conn, index))
+    return conn->execute("CREATE INDEX IF NOT EXISTS `" + index.sqlite_name + "` ON `" +
+                         index.table + "` (" + index.columns + ");");
+  if (known || has_mysql_index(conn, index))
     return true;
   // Another server process opening the catalog may have just added it.
-  return conn->execute(std::string("ALTER TABLE `") + index.table + "` ADD INDEX `" +
-                       index.mysql_name + "` (" + index.columns + ");") ||
+  return conn->execute("ALTER TABLE `" + index.table + "` ADD INDEX `" + index.mysql_name + "` (" +
+                       index.columns + ");") ||
          has_mysql_index(conn, index);
+}
+
+// The indexes of a pool's catalog table that its first schema lacked:
+// retention reads each chain's newest usable set per resource from `chain`
+// alone and finds a resource's sets at a time by `resource_time`.
+struct Catalog_Index {
+  const char* name;
+  const char* columns;
+};
+const Catalog_Index kCatalogIndexes[] = {
+    {"chain", "incarnation, resource_uuid, minor_resource_id, agent, state, backup_time"},
+    {"resource_time", "resource_uuid, backup_time"}};
+
+// Adds the missing kCatalogIndexes to the pools' tables. On MySQL the
+// present ones are listed in one query, as a catalog may hold thousands
+// of pools.
+bool add_catalog_indexes(const Connection_Ptr& conn, const std::vector<std::string>& pools) {
+  std::set<std::string> present;  // "table index"
+  if (is_mysql(conn)) {
+    SQL list(
+        "SELECT TABLE_NAME table_name, INDEX_NAME index_name FROM information_schema.STATISTICS "
+        "WHERE TABLE_SCHEMA = DATABASE() AND INDEX_NAME IN ('chain', 'resource_time')");
+    Value rows;
+    Legacy_Cursor cursor(conn, list, Legacy_Cursor::ROWS, 0);
+    if (!cursor.fetch(rows) || !rows.is_array())
+      return false;
+    for (const Value& row : rows) {
+      if (row.is_object())
+        present.insert(object_get_str_or_throw(row.get_ref<const Object&>(), "table_name") + " " +
+                       object_get_str_or_throw(row.get_ref<const Object&>(), "index_name"));
+    }
+  }
+  for (const std::string& pool : pools) {
+    for (const Catalog_Index& index : kCatalogIndexes) {
+      const std::string name = index.name;
+      if (!add_index(conn, {pool, name, pool + "_" + name, index.columns},
+                     present.count(pool + " " + name) != 0)) {
+        LOG_ERROR("Failed to add index %s to catalog table '%s'.", index.name, pool.c_str());
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -204,6 +249,16 @@ bool Storage_Catalog_Manager_Database_Impl::create_exclude_incarnation(const Con
                        temporary_row_key(conn) + "incarnation binary(16) not null);");
 }
 
+bool Storage_Catalog_Manager_Database_Impl::create_retention_heads(const Connection_Ptr& conn) {
+  // The resource columns compare as the catalog table's do.
+  const char* text = is_mysql(conn) ? "varchar(256) CHARACTER SET utf8mb4" : "varchar(256)";
+  return conn->execute("CREATE TEMPORARY TABLE IF NOT EXISTS `retention_heads`(" +
+                       temporary_row_key(conn) +
+                       "incarnation binary(16) not null, resource_uuid binary(16), "
+                       "minor_resource_id " +
+                       text + ", vm integer, backup_time datetime);");
+}
+
 bool Storage_Catalog_Manager_Database_Impl::create_incarnation_info(const Connection_Ptr& conn) {
   return conn->execute("CREATE TEMPORARY TABLE IF NOT EXISTS `incarnation_info`(" +
                        temporary_row_key(conn) +
@@ -256,7 +311,7 @@ bool Storage_Catalog_Manager_Database_Impl::open() {
         return false;
       }
     }
-    return true;
+    return add_catalog_indexes(conn, pools);
   });
 }
 

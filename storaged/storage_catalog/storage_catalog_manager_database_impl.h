@@ -49,6 +49,7 @@ class Storage_Catalog_Manager_Database_Impl : public Storage_Catalog_Manager_Imp
   // queries, created when missing. They live as long as the connection.
   static bool create_exclude_incarnation(const database::sql::Connection_Ptr& conn);
   static bool create_incarnation_info(const database::sql::Connection_Ptr& conn);
+  static bool create_retention_heads(const database::sql::Connection_Ptr& conn);
 
   // Record operations. Each returns false, with a log line, for an unknown
   // pool, a missing or mistyped member or a failed statement; rows are then

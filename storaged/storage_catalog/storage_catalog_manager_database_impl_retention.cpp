@@ -2,9 +2,10 @@
 // and the retention queries that hand out expired and deletable chains.
 //
 // get_incarnation_info and get_a_expired_set work in the connection's
-// temporary tables `exclude_incarnation` and `incarnation_info`, which
-// belong to the session (a thread's leased connection) and outlive the
-// call. Invariant: both are empty whenever no such call is running on the
+// temporary tables `exclude_incarnation`, `incarnation_info` and
+// `retention_heads`, which belong to the session (a thread's leased
+// connection) and outlive the call. Invariant: they are empty whenever no
+// such call is running on the
 // connection; every path out of those calls empties them. They are also
 // emptied before use, so rows an earlier call failed to clear never reach
 // an answer, and a clearing that fails fails the call.
@@ -107,9 +108,31 @@ bool uuid_literals(const std::vector<std::string>& uuids, std::string& list) {
   return true;
 }
 
+// Fills `retention_heads` with the newest usable set's time of each chain
+// per resource, minor resource and kind of agent: a row per chain and
+// resource instead of a row per set, read once from the `chain` index.
+// Every later step of the retention query reads these rows, not the
+// pool's table. `vm` is 1 for agents of kVmAgents, 0 for other agents and
+// NULL for a set without one, which no resource's newest chain counts.
+// SQLite groups by the agent itself, which the index holds in order, and
+// MySQL by the kind, since there two agents that group as one may differ
+// in a trailing space that LIKE tells apart.
+bool fill_retention_heads(const Connection_Ptr& conn, const std::string& pool) {
+  const std::string vm = std::string("CASE WHEN agent like ") + kVmAgents +
+                         " THEN 1 WHEN agent not like " + kVmAgents + " THEN 0 END";
+  return conn->execute(SQL(
+      "INSERT INTO retention_heads (incarnation, resource_uuid, minor_resource_id, vm, "
+      "backup_time) SELECT incarnation, resource_uuid, minor_resource_id, " +
+      vm + " vm, MAX(backup_time) FROM " + Catalog_Table(pool).sql() +
+      " WHERE state & 11 = 1 AND incarnation IS NOT NULL GROUP BY incarnation, resource_uuid, "
+      "minor_resource_id, " +
+      (is_mysql(conn) ? "vm" : "agent")));
+}
+
 // Protects the newest chain not yet protected of every resource: by
 // resource and minor resource for ordinary agents, by minor resource alone
-// for agents of kVmAgents (`vm`).
+// for agents of kVmAgents (`vm`). Every set of the pool at a resource's
+// newest time protects its chain, whatever its state or agent.
 bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, bool vm) {
   std::vector<std::string> excluded;
   SQL read_excluded("select incarnation from exclude_incarnation");
@@ -118,18 +141,14 @@ bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, 
       !uuid_literals(excluded, excluded_list))
     return false;
   Select_SQL newest;
-  newest.table(Catalog_Table(pool).name())
+  newest.table("retention_heads")
       .select(vm ? "minor_resource_id,MAX(backup_time) backup_time"
                  : "resource_uuid,minor_resource_id,MAX(backup_time) backup_time")
       .group_by(vm ? "minor_resource_id" : "resource_uuid,minor_resource_id");
   Filter_SQL* filter = newest.where().and_filter();
-  filter->add_sql("state & 11 = 1");
-  // A set without a chain is no resource's newest chain: in its place it
-  // would protect nothing and leave the chain it displaced unprotected.
-  filter->add_sql("incarnation IS NOT NULL");
+  filter->add_sql(vm ? "vm = 1" : "vm = 0");
   if (!excluded_list.empty())
     filter->add_sql("incarnation NOT IN (" + excluded_list + ")");
-  filter->add_sql(std::string(vm ? "agent like " : "agent not like ") + kVmAgents);
   const char* on = vm ? "COALESCE(a.minor_resource_id, '')=COALESCE(t.minor_resource_id, '') AND "
                         "a.backup_time=t.backup_time"
                       : "a.resource_uuid=t.resource_uuid AND COALESCE(a.minor_resource_id, '')="
@@ -168,20 +187,17 @@ bool protect_kept_chains(const Connection_Ptr& conn, const std::string& pool, in
 }
 
 // The unprotected chain whose newest usable set is the oldest and older
-// than `retention_days` days; empty when there is none.
-bool find_expired_chain(const Connection_Ptr& conn, const std::string& pool, int retention_days,
-                        std::string& incarnation) {
+// than `retention_days` days; empty when there is none. Of chains whose
+// newest sets are equally old, the one with the lowest uuid.
+bool find_expired_chain(const Connection_Ptr& conn, int retention_days, std::string& incarnation) {
   const std::string days = std::to_string(retention_days);
   const std::string limit = is_mysql(conn) ? "DATE_ADD(NOW(), interval -" + days + " day)"
                                            : "DATETIME('NOW', '-" + days + " days')";
-  // Sets without a chain form no chain to hand out; as a group of their
-  // own they would come first and hide every expired chain behind them.
   SQL oldest(
-      "SELECT incarnation FROM (    SELECT incarnation, MAX(backup_time) backup_time FROM " +
-      Catalog_Table(pool).sql() +
-      "    WHERE incarnation NOT IN (SELECT incarnation FROM exclude_incarnation)    AND "
-      "state & 11 = 1 AND incarnation IS NOT NULL GROUP BY incarnation) `t` WHERE backup_time < " +
-      limit + " ORDER BY backup_time");
+      "SELECT incarnation FROM (SELECT incarnation, MAX(backup_time) backup_time FROM "
+      "retention_heads WHERE incarnation NOT IN (SELECT incarnation FROM exclude_incarnation) "
+      "GROUP BY incarnation) `t` WHERE backup_time < " +
+      limit + " ORDER BY backup_time, incarnation LIMIT 1");
   return read_first_text(conn, oldest, "incarnation", incarnation);
 }
 
@@ -483,12 +499,13 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_expired_set(const std::string&
     Array chain;
     bool done = run_rerunnable(conn, [&] {
       chain.clear();
-      if (!create_exclude_incarnation(conn))
+      if (!create_exclude_incarnation(conn) || !create_retention_heads(conn))
         return false;
-      Temporary_Rows scratch(conn, {"exclude_incarnation"});
+      Temporary_Rows scratch(conn, {"exclude_incarnation", "retention_heads"});
       std::string incarnation;
-      if (!scratch.clear() || !protect_kept_chains(conn, pool, keep_count) ||
-          !find_expired_chain(conn, pool, retention_days, incarnation) || !scratch.finish(true))
+      if (!scratch.clear() || !fill_retention_heads(conn, pool) ||
+          !protect_kept_chains(conn, pool, keep_count) ||
+          !find_expired_chain(conn, retention_days, incarnation) || !scratch.finish(true))
         return false;
       return incarnation.empty() || read_chain(conn, pool, incarnation, "", chain);
     });
@@ -509,7 +526,9 @@ bool Storage_Catalog_Manager_Database_Impl::get_a_deletable_set(const std::strin
     chains.table(Catalog_Table(pool).name())
         .select("incarnation")
         .group_by("incarnation")
-        .order_by("MAX(backup_time)");
+        // Chains whose newest sets are equally old keep one order, so that
+        // callers paging with `skip` neither miss a chain nor get one twice.
+        .order_by("MAX(backup_time), incarnation");
     Filter_SQL* filter = chains.where().and_filter();
     filter->add_sql("state & :st_1 = :st_2");
     chains.bind("st_1", 9).bind("st_2", 9);

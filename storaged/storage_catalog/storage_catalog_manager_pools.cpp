@@ -3,6 +3,7 @@
 // deduplication pool's master role (done by the pool's back-end).
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 
@@ -11,6 +12,7 @@
 #include "platform/rpc/http_session.h"
 #include "platform/rpc/json_restful_client.h"
 #include "platform/runtime/log.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 
 namespace {
 
@@ -49,8 +51,10 @@ bool Storage_Catalog_Manager::fetch_local_pools(Object& pools) {
   Host_Manager* host_manager = Host_Manager::instance();
   if (!on_agent_ || host_.empty() || port_ == 0 || host_manager->access_key_size() == 0)
     return false;
+  const int wait = get_daemon_timeout(120);
   JSON_HTTP_Session session(
-      HTTP_Session_Factory::create(host_, port_, ssl_, nullptr, 3, nullptr, false, 120, 120, 0, 0),
+      HTTP_Session_Factory::create(host_, port_, ssl_, nullptr, std::min(3, wait), nullptr, false,
+                                   wait, wait, 0, 0),
       5, 300);
   if (!session.usable()) {
     LOG_ERROR("Failed to create json http session.");
@@ -137,9 +141,11 @@ bool Storage_Catalog_Manager::post_pools_state(const Array& body, Value& reply) 
   bool posted;
   if (on_agent_) {
     Upstream_JSON_RESTful_Client client;
+    limit_daemon_wait(client);
     posted = client.post(request, body, response, reply);
   } else {
     Common_JSON_RESTful_Client client(host_, port_, ssl_, on_backupd_, false);
+    limit_daemon_wait(client);
     posted = client.post(request, body, response, reply);
   }
   return posted && response.status() == 200;

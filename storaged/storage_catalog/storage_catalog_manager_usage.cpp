@@ -31,6 +31,7 @@
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 #include "storaged/storage_catalog/storage_catalog_manager_internal.h"
 #include "storaged/storage_catalog/storage_pool.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ bool post_usages(const std::string& host, std::uint16_t port, bool ssl, bool on_
   Object request =
       JSON_RPC_Request::make(JSON_RPC_Id_Generator::get(), "pool.status.update", Value(usages));
   Common_JSON_RESTful_Client client(host, port, ssl, on_backupd, false);
+  limit_daemon_wait(client);
   Value reply;
   if (!client.post("/kx/jr", Value(std::move(request)), reply))
     return false;

@@ -5,6 +5,7 @@
 #include "platform/runtime/log.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
 #include "storaged/storage_catalog/storage_catalog_utils_internal.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ bool query_daemon_devices(const std::string& agent_uuid, const Array& devices, O
   Object request =
       JSON_RPC_Request::make(JSON_RPC_Id_Generator::get(), "pool.device.query", Value(params));
   Common_JSON_RESTful_Client client(manager->host(), manager->port(), manager->ssl(), false, true);
+  limit_daemon_wait(client);
   Value reply;
   std::string devices_text = JSON_Dump(Value(devices));
   if (!client.post("/kx/jr", Value(request), reply) || !reply.is_object()) {

@@ -6,6 +6,7 @@
 #include "platform/runtime/log.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ bool Storage_Catalog_Utils::delete_pool_confirm(const std::string& pool_uuid) {
     body["host_uuid"] = Host_Manager::instance()->uuid();
   Common_JSON_RESTful_Client client(front->host(), front->port(), front->ssl(),
                                     Host_Manager::instance()->on_backupd(), false);
+  limit_daemon_wait(client);
   HTTP_Request request(HTTP_METHOD_POST, kPoolRemovedPath);
   HTTP_Response response;
   Value reply;

@@ -38,6 +38,7 @@
 #include "storaged/storage_catalog/storage_pool.h"
 #include "storaged/storage_catalog/storage_pool_result_handler.h"
 #include "storaged/storage_catalog/url_scheme_family.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 
 using database::sql::Binding_Value;
 using database::sql::Insert_SQL;
@@ -546,6 +547,7 @@ bool Storage_Pool::get_external_device_space(const std::string& external_uuid, O
   Object request = JSON_RPC_Request::make(JSON_RPC_Id_Generator::get(), "external_storages.statfs",
                                           Object{{"uuid", external_uuid}});
   Common_JSON_RESTful_Client client(host, port, ssl, false, false);
+  limit_daemon_wait(client);
   Value reply;
   if (!client.post("/kx/jr", Value(std::move(request)), reply) || !reply.is_object()) {
     LOG_ERROR("Failed to get space info of external storage '%s'.", external_uuid.c_str());

@@ -5,6 +5,7 @@
 #include "platform/rpc/json_restful_client.h"
 #include "platform/runtime/log.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 
 namespace target_pool_utils {
 
@@ -62,6 +63,7 @@ bool get_target_states(const std::vector<Target_Copy>& copies, std::vector<Targe
     return false;
   Common_JSON_RESTful_Client client(manager->host(), manager->port(), manager->ssl(),
                                     manager->on_backupd(), true);
+  limit_daemon_wait(client);
   Value answer;
   if (!client.post(kIncarnationPath, Value(build_target_state_request(copies)), answer) ||
       !answer.is_array())

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 
 #include "platform/sql/cursor.h"
 #include "tests/storaged/storage_catalog/catalog_back_end_test.h"
@@ -252,6 +253,151 @@ TEST_P(Retention, ProtectsMoreChainsThanAStatementTakesParameters) {
   add_of(2, 2, days_ago(30), 0xB00, "vm-1", "backup.vmware.vm");
   EXPECT_EQ(expired(1, 10), Uuids{u(1)});
   EXPECT_EQ(temporary_rows(conn, {"exclude_incarnation"}), 0);
+}
+
+// The retention statements as the catalog first ran them: a keep loop of
+// grouped inserts over the whole pool table, then the oldest unprotected
+// chain (the uuid breaking ties in both). The library's plan reads
+// per-chain summaries instead and must agree with this on any catalog.
+class Retention_Reference {
+ public:
+  Retention_Reference(const database::sql::Connection_Ptr& conn, const std::string& pool,
+                      bool mysql)
+      : conn_(conn), table_("`" + pool + "`"), mysql_(mysql) {}
+
+  Uuids expired(int keep, int days) {
+    Uuids chain;
+    EXPECT_TRUE(conn_->execute(std::string("CREATE TEMPORARY TABLE IF NOT EXISTS reference_kept(") +
+                               (mysql_ ? "k bigint auto_increment primary key, " : "") +
+                               "incarnation binary(16) not null)"));
+    for (int i = 0; i < keep; ++i) {
+      protect("resource_uuid,minor_resource_id", "agent not like 'backup.%.vm'",
+              "a.resource_uuid=t.resource_uuid AND ");
+      protect("minor_resource_id", "agent like 'backup.%.vm'", "");
+    }
+    const std::string d = std::to_string(days);
+    std::string oldest = first(
+        "SELECT hex(incarnation) h FROM (SELECT incarnation, MAX(backup_time) backup_time FROM " +
+        table_ + " WHERE incarnation NOT IN (" + kept() +
+        ") AND state & 11 = 1 AND incarnation IS NOT NULL GROUP BY incarnation) `t` WHERE "
+        "backup_time < " +
+        (mysql_ ? "DATE_ADD(NOW(), interval -" + d + " day)"
+                : "DATETIME('NOW', '-" + d + " days')") +
+        " ORDER BY backup_time, incarnation LIMIT 1");
+    EXPECT_TRUE(conn_->execute(std::string("DELETE FROM reference_kept")));
+    if (oldest.empty())
+      return chain;
+    Value rows;
+    SQL members("SELECT lower(hex(uuid)) u FROM " + table_ + " WHERE incarnation = x'" + oldest +
+                "'");
+    Legacy_Cursor cursor(conn_, members, Legacy_Cursor::ROWS_RAW, 0);
+    EXPECT_TRUE(cursor.fetch(rows));
+    for (const Value& row : rows)
+      chain.push_back(row["u"].get<std::string>());
+    std::sort(chain.begin(), chain.end());
+    return chain;
+  }
+
+ private:
+  // MySQL reads a temporary table once per statement: the kept chains go
+  // in as literals.
+  std::string kept() {
+    Value rows;
+    SQL list("SELECT hex(incarnation) h FROM reference_kept");
+    Legacy_Cursor cursor(conn_, list, Legacy_Cursor::ROWS_RAW, 0);
+    EXPECT_TRUE(cursor.fetch(rows));
+    std::string literals = "x'00'";
+    for (const Value& row : rows)
+      literals += ",x'" + row["h"].get<std::string>() + "'";
+    return literals;
+  }
+
+  void protect(const std::string& group, const std::string& agents, const std::string& on) {
+    EXPECT_TRUE(conn_->execute(
+        SQL("INSERT INTO reference_kept (incarnation) SELECT t.incarnation FROM " + table_ +
+            " t JOIN (SELECT " + group + ",MAX(backup_time) backup_time FROM " + table_ +
+            " WHERE state & 11 = 1 AND incarnation IS NOT NULL AND incarnation NOT IN (" + kept() +
+            ") AND " + agents + " GROUP BY " + group + ") a ON " + on +
+            "COALESCE(a.minor_resource_id, '')=COALESCE(t.minor_resource_id, '') AND "
+            "a.backup_time=t.backup_time WHERE t.incarnation IS NOT NULL")));
+  }
+
+  std::string first(const std::string& text) {
+    Value rows;
+    SQL query(text);
+    Legacy_Cursor cursor(conn_, query, Legacy_Cursor::ROWS_RAW, 0);
+    EXPECT_TRUE(cursor.fetch(rows)) << text;
+    return rows.is_array() && !rows.empty() ? rows[0]["h"].get<std::string>() : "";
+  }
+
+  database::sql::Connection_Ptr conn_;
+  std::string table_;
+  bool mysql_;
+};
+
+TEST_P(Retention, AgreesWithTheFirstRetentionStatementsOnRandomCatalogs) {
+  auto conn = impl_->get_connection();
+  const char* minors[] = {nullptr, "", "C:", "c:", "D:"};
+  const char* agents[] = {"backupd", "backupd", "backup.vmware.vm", "Backup.HyperV.VM", nullptr};
+  const int states[] = {1, 1, 1, 1, 1 | 2, 1 | 8, 1 | 32, 0, 1 | 16};
+  const double days[] = {70, 60, 50, 45, 40, 35, 30, 22, 12, 3};
+  int next = 1;
+  for (unsigned seed = 1; seed <= 10; ++seed) {
+    const std::string pool = u(0xA10 + seed);
+    add_pool(pool);
+    Retention_Reference reference(conn, pool, is_mysql());
+    std::mt19937 random(seed);
+    auto pick = [&](int n) { return static_cast<int>(random() % n); };
+    const int first = next;
+    for (int set = 0; set < 40; ++set, ++next) {
+      // A few chains per resource, sets of a chain mostly alike; equal
+      // times across sets and chains are common.
+      int chain = pick(10) < 7 && next > first ? next - 1 - pick(std::min(next - first, 12)) : next;
+      Object record = backup_set(u(next), u(chain), days_ago(days[pick(10)] + pick(2) * 0.25), 1);
+      record["pool_uuid"] = pool;
+      record["resource_uuid"] = u(0xB00 + pick(3));
+      record["state"] = states[pick(9)];
+      const char* minor = minors[pick(5)];
+      const char* agent = agents[pick(5)];
+      record["minor_resource_id"] = minor != nullptr ? minor : "";
+      record["agent"] = agent != nullptr ? agent : "";
+      if (pick(12) == 0)
+        record.erase("incarnation");
+      ASSERT_TRUE(impl_->add_catalog(pool, record)) << log_.dump();
+      // The library writes no NULL resource columns; older catalogs hold
+      // them.
+      for (const char* column :
+           {minor == nullptr ? "minor_resource_id" : "", agent == nullptr ? "agent" : ""}) {
+        if (*column == '\0')
+          continue;
+        ASSERT_TRUE(conn->execute(std::string("UPDATE `") + pool + "` SET " + column +
+                                  " = NULL WHERE uuid = x'" + u(next) + "'"));
+      }
+    }
+    // Chains handed out are expired one after the other, as a retention
+    // run does, so the whole order of unprotected chains is compared.
+    for (int keep = 0; keep <= 3; ++keep) {
+      const int retention = (int[]){10, 25, 41}[(seed + keep) % 3];
+      std::vector<std::pair<std::string, Value>> changed;
+      for (int round = 0; round < 40; ++round) {
+        Array rows;
+        ASSERT_TRUE(impl_->get_a_expired_set(pool, rows, keep, retention)) << log_.dump();
+        Uuids handed = sorted(rows);
+        ASSERT_EQ(handed, reference.expired(keep, retention))
+            << "seed " << seed << ", keep " << keep << ", round " << round;
+        if (handed.empty())
+          break;
+        for (const Value& row : rows) {
+          const std::string uuid = row["uuid"].get<std::string>();
+          changed.emplace_back(uuid, row["state"]);
+          ASSERT_TRUE(impl_->update_catalog(pool, uuid,
+                                            Object{{"state", row["state"].get<long long>() | 8}}));
+        }
+      }
+      for (auto it = changed.rbegin(); it != changed.rend(); ++it)
+        ASSERT_TRUE(impl_->update_catalog(pool, it->first, Object{{"state", it->second}}));
+    }
+  }
 }
 
 TEST_P(Retention, DeletableSetsAreWholeExpiredChains) {

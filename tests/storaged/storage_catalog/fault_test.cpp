@@ -15,6 +15,7 @@
 
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/metadata.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
 #include "tests/support/front_fixture.h"
 #include "tests/support/test_mariadb.h"
@@ -246,6 +247,18 @@ TEST_F(Daemon_Faults, StateSyncWithAGoneOrGarbledDaemonFailsAndRetriesLater) {
   Object pool;
   ASSERT_TRUE(Storage_Catalog_Utils::get_pool(kPoolA, pool));
   EXPECT_EQ(pool["state"], "normal");
+}
+
+TEST_F(Daemon_Faults, ADaemonSlowerThanItsTimeOutFailsTheCallUntilItKeepsTime) {
+  open_server();
+  ASSERT_TRUE(front_->add_pool(pool_record(kPoolA))) << log_.dump();
+  set_daemon_timeout(1);
+  daemon_.hang("POST", "/kx/r/v2/storage/pools/sync");
+  EXPECT_FALSE(front_->sync_pools_state());
+  EXPECT_TRUE(front_->add_catalog(kPoolA, catalog_record(kSetA, kPoolA))) << log_.dump();
+  daemon_.reply("POST", "/kx/r/v2/storage/pools/sync", 200, "[]");
+  EXPECT_TRUE(front_->sync_pools_state()) << log_.dump();
+  set_daemon_timeout(0);
 }
 
 TEST_F(Daemon_Faults, ADaemonThatIsNotListeningFailsTheCall) {

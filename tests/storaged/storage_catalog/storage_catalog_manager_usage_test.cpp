@@ -11,6 +11,7 @@
 #include "platform/runtime/host_id.h"
 #include "platform/sql/cursor.h"
 #include "platform/sql/sql.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 #include "tests/support/front_fixture.h"
 
@@ -154,6 +155,20 @@ TEST_P(Usage_Report_Engines, ADaemonThatIsDownGetsTheChangeOnTheNextTick) {
   ASSERT_TRUE(front_->sync_usages()) << log_.dump();
   EXPECT_EQ(reports(), (std::vector<std::vector<std::string>>{{kPoolA}}));
   EXPECT_EQ(notify_time(kPoolA), 500);
+}
+
+TEST_P(Usage_Report_Engines, ADaemonSlowerThanItsTimeOutGetsTheChangeOnceItKeepsTime) {
+  set_usage(kPoolA, Object{{"update_time", 500}, {"notify_time", 100}});
+  set_daemon_timeout(1);
+  daemon_.hang("POST", kRpcPath);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(front_->sync_usages());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(notify_time(kPoolA), 100);
+  daemon_.reply("POST", kRpcPath, 200, kAccepted);
+  ASSERT_TRUE(front_->sync_usages()) << log_.dump();
+  EXPECT_EQ(notify_time(kPoolA), 500);
+  set_daemon_timeout(0);
 }
 
 TEST_P(Usage_Report_Engines, ADaemonAnsweringGarbageOrAnErrorKeepsTheChangePending) {
