@@ -7,7 +7,7 @@
 // A target pool unknown before is created first, outside the transaction,
 // because creating its catalog table ends any open transaction on MySQL;
 // when a later step fails it is removed again.
-#include <memory>
+#include <functional>
 
 #include "platform/common/query_string.h"
 #include "platform/runtime/log.h"
@@ -56,25 +56,19 @@ void require_uuid(const Object& record, const char* key) {
     throw JSON_Error(std::string("Value of '") + key + "' is not a uuid");
 }
 
-// A transaction on this thread's connection to the shared catalog; null,
-// logged, when none can be begun.
-std::unique_ptr<database::Transaction> begin_transaction(Storage_Catalog_Manager& manager,
-                                                         const std::string& pool_uuid) {
+// Runs `body` under one transaction of this thread's connection to the
+// shared catalog. On a cluster a transaction undone by another node's runs
+// again whole, so `body` only writes rows. False, logged, on failure.
+bool in_transaction(Storage_Catalog_Manager& manager, const std::string& pool_uuid,
+                    const std::function<bool()>& body) {
   database::sql::Connection_Ptr conn = manager.get_connection(pool_uuid);
-  std::unique_ptr<database::Transaction> transaction;
-  if (conn)
-    transaction.reset(new database::Transaction(conn));
-  if (!transaction || !transaction->begin()) {
-    LOG_ERROR("Failed to begin transaction.");
-    return nullptr;
-  }
-  return transaction;
-}
-
-bool commit(database::Transaction& transaction) {
-  if (transaction.commit())
+  database::Transaction_Step failed = database::Transaction_Step::BEGIN;
+  if (conn && database::run_in_transaction(conn, body, &failed))
     return true;
-  LOG_ERROR("Failed to commit transaction.");
+  if (failed == database::Transaction_Step::BEGIN)
+    LOG_ERROR("Failed to begin transaction.");
+  else if (failed == database::Transaction_Step::COMMIT)
+    LOG_ERROR("Failed to commit transaction.");
   return false;
 }
 
@@ -166,17 +160,16 @@ bool stored_replicate(Storage_Catalog_Manager& manager, const std::string& sourc
 bool write_target_rows(Storage_Catalog_Manager& manager, const Object& pool, bool is_new,
                        const Array& devices, const std::string& old_uuid, const Object& record) {
   try {
-    auto transaction = begin_transaction(manager, object_get_str_or_throw(pool, "uuid"));
-    if (!transaction)
-      return false;
-    if (!is_new && !Storage_Catalog_Utils::add_pool(pool, true)) {
-      LOG_ERROR("Failed to add target pool info.");
-      return false;
-    }
-    for (const Value& device : devices)
-      if (!Storage_Catalog_Utils::add_device_with_check(device.get_ref<const Object&>()))
+    return in_transaction(manager, object_get_str_or_throw(pool, "uuid"), [&] {
+      if (!is_new && !Storage_Catalog_Utils::add_pool(pool, true)) {
+        LOG_ERROR("Failed to add target pool info.");
         return false;
-    return replace_replicate(manager, old_uuid, record, false) && commit(*transaction);
+      }
+      for (const Value& device : devices)
+        if (!Storage_Catalog_Utils::add_device_with_check(device.get_ref<const Object&>()))
+          return false;
+      return replace_replicate(manager, old_uuid, record, false);
+    });
   } catch (const std::exception& e) {
     LOG_ERROR("Failed to add replicate: %s", e.what());
     return false;
@@ -259,9 +252,8 @@ bool Storage_Catalog_Utils::add_replicate(const Object& replicate) {
       }
       old_uuid = json_pointer_str(rows[0], "/uuid");
     }
-    auto transaction = begin_transaction(*manager, source);
-    return transaction && replace_replicate(*manager, old_uuid, replicate, true) &&
-           commit(*transaction);
+    return in_transaction(*manager, source,
+                          [&] { return replace_replicate(*manager, old_uuid, replicate, true); });
   } catch (const std::exception& e) {
     LOG_ERROR("Failed to add replicate: %s", e.what());
     return false;
