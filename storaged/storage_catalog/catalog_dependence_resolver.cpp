@@ -171,24 +171,39 @@ bool Catalog_Dependence_Resolver::get_dependence_catalogs(const std::string& uui
   }
 }
 
-bool Catalog_Dependence_Resolver::get_dependence_catalogs_i(const std::string& uuid,
-                                                            bool all_states,
-                                                            Catalog_Dependence_Group& group,
-                                                            bool type_filter) {
-  Object catalog;
+bool Catalog_Dependence_Resolver::start_walk(const std::string& uuid, bool actual_type,
+                                             Object& catalog, std::string& type, Array& chain,
+                                             Catalog_Dependence_Group& group, bool& walk) {
+  walk = false;
   if (!Storage_Catalog_Utils::get_catalog(pool_uuid_, uuid, catalog) || catalog.empty())
     return false;
   const std::string& agent = object_get_str_or_throw(catalog, "agent");
   group.status = 0;
-  const std::string& type = object_get_str_or_throw(catalog, "backup_type");
+  type =
+      actual_type ? actual_backup_type(catalog) : object_get_str_or_throw(catalog, "backup_type");
   if (stands_alone(catalog, agent, type, group))
     return true;
-  Array chain;
   if (!read_chain(uuid, catalog, chain))
     return false;
   group.standalone = false;
   if (groups_by_snapshot(agent))
     return group_mssql_merge(catalog, chain, group);
+  walk = true;
+  return true;
+}
+
+bool Catalog_Dependence_Resolver::get_dependence_catalogs_i(const std::string& uuid,
+                                                            bool all_states,
+                                                            Catalog_Dependence_Group& group,
+                                                            bool type_filter) {
+  Object catalog;
+  std::string type;
+  Array chain;
+  bool walk = false;
+  if (!start_walk(uuid, false, catalog, type, chain, group, walk))
+    return false;
+  if (!walk)
+    return true;
   long long time = required_backup_seconds(catalog);
   for (const Value& member : chain) {
     const Object& candidate = member.get_ref<const Object&>();
@@ -238,19 +253,13 @@ bool Catalog_Dependence_Resolver::get_dependents(const std::string& uuid,
 bool Catalog_Dependence_Resolver::get_dependents_i(const std::string& uuid,
                                                    Catalog_Dependence_Group& group) {
   Object catalog;
-  if (!Storage_Catalog_Utils::get_catalog(pool_uuid_, uuid, catalog) || catalog.empty())
-    return false;
-  const std::string& agent = object_get_str_or_throw(catalog, "agent");
-  group.status = 0;
-  std::string type = actual_backup_type(catalog);
-  if (stands_alone(catalog, agent, type, group))
-    return true;
+  std::string type;
   Array chain;
-  if (!read_chain(uuid, catalog, chain))
+  bool walk = false;
+  if (!start_walk(uuid, true, catalog, type, chain, group, walk))
     return false;
-  group.standalone = false;
-  if (groups_by_snapshot(agent))
-    return group_mssql_merge(catalog, chain, group);
+  if (!walk)
+    return true;
   long long time = required_backup_seconds(catalog);
   for (const Value& member : chain) {
     const Object& candidate = member.get_ref<const Object&>();

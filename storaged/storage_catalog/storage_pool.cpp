@@ -25,6 +25,19 @@ const char kReplicateTable[] = "storage_catalog_storage_pool_replicate";
 const char* const kRecordColumns[] = {"uuid",   "name",  "high_water_mark", "retention_days",
                                       "quoted", "state", "on_host",         "extended_attrs"};
 
+// Rows of another table about a pool (its devices, its replicates), their
+// JSON columns parsed as the pool's own row's are.
+bool read_related_rows(const database::sql::Connection_Ptr& conn, const database::sql::SQL& read,
+                       Array& out) {
+  Value rows;
+  if (!Storage_Pool_Result_Handler::fetch(conn, read, Legacy_Cursor::ROWS,
+                                          Storage_Pool_Result_Handler::related_rows(), rows) ||
+      !rows.is_array())
+    return false;
+  out = std::move(rows.get_ref<Array&>());
+  return true;
+}
+
 }  // namespace
 
 void Storage_Pool::init_select_sql(Select_SQL& sql, const char* alias) {
@@ -115,13 +128,7 @@ bool Storage_Pool::get_devices(const Connection_Ptr& conn, Array& devices) const
   read.where().and_filter()->add_sql("pool_uuid=:pool_uuid");
   if (!read.bind_uuid("pool_uuid", uuid_))
     return false;
-  Value rows;
-  if (!Storage_Pool_Result_Handler::fetch(conn, read, Legacy_Cursor::ROWS,
-                                          Storage_Pool_Result_Handler::related_rows(), rows) ||
-      !rows.is_array())
-    return false;
-  devices = std::move(rows.get_ref<Array&>());
-  return true;
+  return read_related_rows(conn, read, devices);
 }
 
 bool Storage_Pool::get_master_device(const Array& devices, Object& master) {
@@ -146,13 +153,7 @@ bool Storage_Pool::get_replicate_target(const Connection_Ptr& conn, Array& targe
   read.where().and_filter()->add_sql("source_uuid=:uuid");
   if (!read.bind_uuid("uuid", uuid_))
     return false;
-  Value rows;
-  if (!Storage_Pool_Result_Handler::fetch(conn, read, Legacy_Cursor::ROWS,
-                                          Storage_Pool_Result_Handler::related_rows(), rows) ||
-      !rows.is_array())
-    return false;
-  targets = std::move(rows.get_ref<Array&>());
-  return true;
+  return read_related_rows(conn, read, targets);
 }
 
 bool Storage_Pool::to_json(Object& out) const {
