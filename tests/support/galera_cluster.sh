@@ -19,34 +19,13 @@ set -eu
 
 PROVIDER=${SCAT_GALERA_PROVIDER:-/usr/lib/galera/libgalera_smm.so}
 
-find_bin() {
-  for name in "$@"; do
-    for where in "$(command -v "$name" 2>/dev/null || true)" "/usr/sbin/$name" "/usr/bin/$name"; do
-      if [ -n "$where" ] && [ -x "$where" ]; then
-        echo "$where"
-        return 0
-      fi
-    done
-  done
-  return 1
-}
-
-MARIADBD=$(find_bin mariadbd mysqld || true)
-INSTALL_DB=$(find_bin mariadb-install-db mysql_install_db || true)
-ADMIN=$(find_bin mariadb-admin mysqladmin || true)
+. "$(dirname "$0")/mariadb_common.sh"
 CLIENT=$(find_bin mariadb mysql || true)
 RSYNC=$(find_bin rsync || true)
 
 available() {
   [ -n "$MARIADBD" ] && [ -n "$INSTALL_DB" ] && [ -n "$ADMIN" ] && [ -n "$CLIENT" ] &&
     [ -n "$RSYNC" ] && [ -r "$PROVIDER" ] && id mysql >/dev/null 2>&1
-}
-
-# A stopped server may linger as a zombie when nobody reaps it.
-alive() {
-  kill -0 "$1" 2>/dev/null || return 1
-  state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null || true)
-  [ "$state" != Z ]
 }
 
 node_pid() {
