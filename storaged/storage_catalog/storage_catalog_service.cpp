@@ -9,6 +9,7 @@
 
 #include "platform/rpc/host_manager.h"
 #include "platform/runtime/log.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 #include "storaged/storage_catalog/device_metadata_manager.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 
@@ -58,7 +59,7 @@ int Storage_Catalog_Service::init(int argc, ACE_TCHAR* argv[]) {
     std::uint16_t port = 0;
     bool ssl = false;
     int resync = kDefaultResyncSeconds;
-    ACE_Get_Opt options(argc, argv, ACE_TEXT("h:p:sr:"), 0, 0, ACE_Get_Opt::PERMUTE_ARGS, 0);
+    ACE_Get_Opt options(argc, argv, ACE_TEXT("h:p:sr:t:"), 0, 0, ACE_Get_Opt::PERMUTE_ARGS, 0);
     for (int c; (c = options()) != EOF;) {
       switch (c) {
         case 0:
@@ -74,6 +75,9 @@ int Storage_Catalog_Service::init(int argc, ACE_TCHAR* argv[]) {
           break;
         case 'r':
           resync = parse_seconds(options.opt_arg());
+          break;
+        case 't':
+          set_daemon_timeout(parse_seconds(options.opt_arg()));
           break;
         default:
           LOG_ERROR("Unknown Storage_Catalog_Service option: '%s'.", options.last_option());

@@ -13,6 +13,7 @@
 #include "platform/rpc/host_manager.h"
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/metadata.h"
+#include "storaged/storage_catalog/catalog_settings.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
@@ -87,11 +88,13 @@ class Catalog_Service : public ::testing::Test {
 TEST_F(Catalog_Service, LoadsFromADirectiveWithItsOptions) {
   std::string directive = std::string("dynamic Storage_Catalog_Service Service_Object * ") +
                           SCAT_LIBRARY_PATH +
-                          ":_make_Storage_Catalog_Service() \"-h 127.0.0.1 -p 8080 -r 3600\"";
+                          ":_make_Storage_Catalog_Service() \"-h 127.0.0.1 -p 8080 -r 3600 -t 7\"";
   ASSERT_EQ(ACE_Service_Config::process_directive(ACE_TEXT(directive.c_str())), 0) << log_.dump();
   // A storage host opens its catalog and registers the consistency check.
   EXPECT_EQ(settings(), "127.0.0.1:8080 r=3600 opened");
   EXPECT_EQ(Job_Manager::instance()->jobs().size(), 1u);
+  EXPECT_EQ(get_daemon_timeout(60), 7);
+  set_daemon_timeout(0);
   // fini destroys the manager: the next one starts from scratch.
   ASSERT_EQ(ACE_Service_Config::remove(ACE_TEXT("Storage_Catalog_Service")), 0);
   EXPECT_EQ(Storage_Catalog_Manager::instance()->usage_resync_interval(), 86400);
