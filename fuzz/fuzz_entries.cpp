@@ -231,6 +231,12 @@ void catalog_records(const std::uint8_t* data, std::size_t size) {
     impl->query_pool(*filter, 0, 10, rows, &total);
   }
   impl->set_state(kPool, target, CST_OFFLINE);
+  long long keep = 1, days = 0;
+  object_get(in, "keep", keep);
+  object_get(in, "days", days);
+  Array handed;
+  impl->get_a_expired_set(kPool, handed, static_cast<int>(keep % 5), static_cast<int>(days % 400));
+  impl->get_a_deletable_set(kPool, handed, keep % 2 == 0, keep);
   if (uuids != nullptr) {
     impl->set_state(kPool, *uuids, CST_EXPIRED);
     Array removed;
