@@ -216,10 +216,6 @@ TEST_F(Daemon_Faults, GarbageStorageListsOpenNoPoolAndNeverCrash) {
         EXPECT_NE(pool.first, "") << "a pool without a uuid";
     }
   }
-  daemon_.reply("GET", "/kx/r/v2/storages", 500, "{}");
-  Object pools;
-  EXPECT_FALSE(front_->get_local_pools(pools));
-  EXPECT_TRUE(log_.has("Failed to get storages info from backupd."));
 }
 
 TEST_F(Daemon_Faults, StateSyncWithAGoneOrGarbledDaemonFailsAndRetriesLater) {
