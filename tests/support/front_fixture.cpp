@@ -82,6 +82,15 @@ void Front_Test::open_agent(const std::map<std::string, Value>& pools) {
   ASSERT_TRUE(front_->open()) << log_.dump();
 }
 
+void Front_Test::add_pool_with_master(const std::string& pool_uuid, const std::string& url) {
+  ASSERT_TRUE(front_->add_pool(pool_record(pool_uuid))) << log_.dump();
+  Object device{{"uuid", "d" + pool_uuid.substr(1)},
+                {"url", url},
+                {"pool_uuid", pool_uuid},
+                {"extended_attrs", Object{{"role", "master"}}}};
+  ASSERT_TRUE(front_->add_device(device, nullptr)) << log_.dump();
+}
+
 std::string Front_Test::local_dir(const std::string& pool_uuid) {
   std::string dir = Storage_Catalog_Manager::gen_local_pool_path(pool_uuid, dir_.path(), true);
   EXPECT_TRUE(exists(dir)) << dir;

@@ -51,6 +51,8 @@ class Front_Test : public ::testing::Test {
 
   // Pools A and B through the front, with sets A and B in them.
   void add_pools_and_sets();
+  // A pool through the front with one master device at `url`.
+  void add_pool_with_master(const std::string& pool_uuid, const std::string& url);
   // A folder for a local pool, created.
   std::string local_dir(const std::string& pool_uuid);
   // The number of sets in the pool's catalog; -1 when it cannot be read.

@@ -30,12 +30,7 @@ TEST_P(Scatctl_Test, MalformedJsonIsRefusedAndChangesNothing) {
 
 SCAT_INSTANTIATE_ENGINES(Scatctl_Test);
 
-class Scatctl_Catalog : public ::testing::Test {
- protected:
-  void SetUp() override { isolate(scatctl_, dir_); }
-  Temp_Dir dir_;
-  Scatctl_Runner scatctl_;
-};
+using Scatctl_Catalog = Scatctl_Plain_Test;
 
 TEST_F(Scatctl_Catalog, ReadingAMissingCatalogFailsAndCreatesNothing) {
   std::string file = dir_.file("missing/catalog.db");

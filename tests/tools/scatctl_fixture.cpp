@@ -5,6 +5,14 @@
 
 #include "tests/support/test_mariadb.h"
 
+const char kScatctlHost[] = "0123456789abcdef0123456789abcdef";
+
+std::string file_device(const std::string& pool, const std::string& dir) {
+  Object attrs{{"role", "master"}, {"attached_hosts", Object{{kScatctlHost, dir}}}};
+  return JSON_Dump(
+      Object{{"pool_uuid", pool}, {"url", "file://" + dir}, {"extended_attrs", attrs}});
+}
+
 void isolate(Scatctl_Runner& runner, const Temp_Dir& dir) {
   runner.set_env("STORAGED_DB_ENGINE", "");
   runner.set_env("STORAGED_DB_DIR", dir.file("db"));

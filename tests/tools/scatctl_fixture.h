@@ -18,6 +18,21 @@
 // The environment of a scatctl run that touches nothing of the host's.
 void isolate(Scatctl_Runner& runner, const Temp_Dir& dir);
 
+// The host uuid tests give scatctl when a pool's folder is on this host.
+extern const char kScatctlHost[];
+// A file pool's master device whose folder on kScatctlHost is `dir`, as
+// the JSON text `device add` takes.
+std::string file_device(const std::string& pool, const std::string& dir);
+
+// scatctl in that environment, with no catalog made for it.
+class Scatctl_Plain_Test : public ::testing::Test {
+ protected:
+  void SetUp() override { isolate(scatctl_, dir_); }
+
+  Temp_Dir dir_;
+  Scatctl_Runner scatctl_;
+};
+
 class Scatctl_Test : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override;

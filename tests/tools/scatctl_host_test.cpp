@@ -12,12 +12,8 @@
 
 namespace {
 
-const char kHost[] = "0123456789abcdef0123456789abcdef";
-
-class Scatctl_Host : public ::testing::Test {
+class Scatctl_Host : public Scatctl_Plain_Test {
  protected:
-  void SetUp() override { isolate(scatctl_, dir_); }
-
   Value json(const std::vector<std::string>& args) {
     Scatctl_Result r = scatctl_.run(args);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -27,13 +23,10 @@ class Scatctl_Host : public ::testing::Test {
   }
 
   static bool exists(const std::string& path) { return std::filesystem::exists(path); }
-
-  Temp_Dir dir_;
-  Scatctl_Runner scatctl_;
 };
 
 TEST_F(Scatctl_Host, ConsistencyJobIsShownAndRegisteredOnce) {
-  scatctl_.set_env("STORAGED_HOST_UUID", "0123456789abcdef0123456789abcdef");
+  scatctl_.set_env("STORAGED_HOST_UUID", kScatctlHost);
   EXPECT_EQ(json({"job", "show", "--json"})["registered"], false);
   Value added = json({"job", "ensure", "--json"});
   EXPECT_EQ(added["added"], true);
@@ -63,7 +56,6 @@ TEST_F(Scatctl_Host, DemoBuildsASampleCatalogAndWalksThroughIt) {
   // A second run builds it afresh; a folder of someone else's is refused.
   EXPECT_EQ(scatctl_.run({"demo", folder, "--quiet"}).status, 0);
   EXPECT_EQ(json({"-c", folder, "info", "--json"})["backup_sets"], info["backup_sets"]);
-  write_file(dir_.file("mine/notes.txt"), "");
   std::filesystem::create_directories(dir_.file("mine"));
   write_file(dir_.file("mine/notes.txt"), "keep me");
   EXPECT_TRUE(fails_with(scatctl_.run({"demo", dir_.file("mine")}), 1, "did not make"));
@@ -87,7 +79,7 @@ class Scatctl_Serve : public Scatctl_Host {
 
 TEST_F(Scatctl_Serve, RunsTheServiceUntilSigtermAndFinishesIt) {
   scatctl_.set_env("STORAGED_HOST_ROLE", "server");
-  scatctl_.set_env("STORAGED_HOST_UUID", "0123456789abcdef0123456789abcdef");
+  scatctl_.set_env("STORAGED_HOST_UUID", kScatctlHost);
   std::string line;
   ASSERT_TRUE(scatctl_.start({"serve", "--config", config(service_line())}, line));
   EXPECT_NE(line.find("are running"), std::string::npos) << line;
@@ -117,14 +109,10 @@ TEST_F(Scatctl_Serve, ReportsUsageToTheConfiguredDaemon) {
     full.push_back("--json");
     return json(full);
   };
-  scatctl_.set_env("STORAGED_HOST_UUID", kHost);
+  scatctl_.set_env("STORAGED_HOST_UUID", kScatctlHost);
   ok({"init"});
   std::string pool = ok({"pool", "add", "{\"name\":\"disk\",\"state\":\"normal\"}"})["uuid"];
-  Object attrs{{"role", "master"}, {"attached_hosts", Object{{kHost, dir_.file("pool")}}}};
-  ok({"device", "add",
-      JSON_Dump(Object{{"pool_uuid", pool},
-                       {"url", "file://" + dir_.file("pool")},
-                       {"extended_attrs", attrs}})});
+  ok({"device", "add", file_device(pool, dir_.file("pool"))});
   ok({"set", "add", pool, "{\"size\":4096,\"state\":\"online\",\"files\":[\"full.dat\"]}"});
   // Freshly measured figures are due for the next report.
   ok({"pool", "resync", pool});

@@ -7,15 +7,6 @@ namespace {
 
 using Scatctl_Pools = Scatctl_Test;
 
-const char kHost[] = "0123456789abcdef0123456789abcdef";
-
-// The device of a file pool whose folder on this host is `dir`.
-std::string file_device(const std::string& pool, const std::string& dir) {
-  Object attrs{{"role", "master"}, {"attached_hosts", Object{{kHost, dir}}}};
-  return JSON_Dump(
-      Object{{"pool_uuid", pool}, {"url", "file://" + dir}, {"extended_attrs", attrs}});
-}
-
 TEST_P(Scatctl_Pools, AddListShowAndUpdatePools) {
   Value added = json({"pool", "add",
                       "{\"uuid\":\"AABBCCDD-0000-1111-2222-333344445555\","
@@ -58,7 +49,7 @@ TEST_P(Scatctl_Pools, AddListShowAndUpdateDevices) {
 }
 
 TEST_P(Scatctl_Pools, UsageIsMeasuredFromThePoolsStorage) {
-  scatctl_.set_env("STORAGED_HOST_UUID", kHost);
+  scatctl_.set_env("STORAGED_HOST_UUID", kScatctlHost);
   std::string pool = json({"pool", "add", "{\"name\":\"disk\",\"state\":\"normal\"}"})["uuid"];
   std::filesystem::create_directories(dir_.file("pool"));
   write_file(dir_.file("pool/full.dat"), std::string(8192, 'x'));

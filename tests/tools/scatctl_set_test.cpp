@@ -132,13 +132,9 @@ TEST_P(Scatctl_Sets, RetentionShowsWhatARunGetsAndChangesNothing) {
 }
 
 TEST_P(Scatctl_Sets, DependentsAndWhatADeletionTakesAlong) {
-  const std::string host = "0123456789abcdef0123456789abcdef";
-  scatctl_.set_env("STORAGED_HOST_UUID", host);
+  scatctl_.set_env("STORAGED_HOST_UUID", kScatctlHost);
   std::string pool = add_pool("disk");
-  Object attrs{{"role", "master"}, {"attached_hosts", Object{{host, dir_.path()}}}};
-  json({"device", "add",
-        JSON_Dump(Object{
-            {"pool_uuid", pool}, {"url", "file://" + dir_.path()}, {"extended_attrs", attrs}})});
+  json({"device", "add", file_device(pool, dir_.path())});
   std::vector<std::string> sets = chain(pool, 4, {"FULL", "INCREMENTAL", "INCREMENTAL"});
 
   Value dependents = json({"set", "dependents", pool, sets[1]});

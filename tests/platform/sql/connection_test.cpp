@@ -9,6 +9,7 @@
 #include "tests/support/catalog_fixture.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/sql_rows.h"
 #include "tests/support/test_mariadb.h"
 
 using namespace database;
@@ -46,14 +47,7 @@ class Connection_Engines : public ::testing::TestWithParam<Engine> {
       test_mariadb::drop_schema(schema_);
   }
 
-  long long scalar(const std::string& text) {
-    SQL q(text);
-    Legacy_Cursor c(conn_, q, Legacy_Cursor::SCALAR);
-    long long n = -1;
-    EXPECT_TRUE(c.fetch()) << log_.dump();
-    c >> n;
-    return n;
-  }
+  long long scalar(const std::string& text) { return select_scalar(conn_, text); }
 
   bool insert(const std::string& name, long long size = 1) {
     Insert_SQL i;
@@ -287,12 +281,7 @@ TEST(Connection_Pool_Test, EachThreadLeasesItsOwnAndNeverInsideATransaction) {
   a.reset();
   Connection_Ptr c = pool.acquire();
   EXPECT_EQ(c->transaction_depth(), 0);
-  SQL q("SELECT COUNT(*) FROM x");
-  Legacy_Cursor cur(c, q, Legacy_Cursor::SCALAR);
-  long long n = -1;
-  ASSERT_TRUE(cur.fetch());
-  cur >> n;
-  EXPECT_EQ(n, 0);
+  EXPECT_EQ(select_scalar(c, "SELECT COUNT(*) FROM x"), 0);
 }
 
 }  // namespace

@@ -9,21 +9,13 @@
 #include "platform/sql/metadata.h"
 #include "platform/sql/transaction.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sql_rows.h"
 #include "tests/support/test_mariadb.h"
 
 using namespace database;
 using namespace database::sql;
 
 namespace {
-
-long long scalar(const Connection_Ptr& conn, const std::string& text) {
-  SQL q(text);
-  Legacy_Cursor c(conn, q, Legacy_Cursor::SCALAR);
-  long long n = -1;
-  if (!c.fetch() || !(c >> n))
-    return -1;
-  return n;
-}
 
 TEST(Mariadb_Servers, AListOfServersIsReadWholeOrNotAtAll) {
   std::vector<Database::Server> servers;
@@ -83,7 +75,7 @@ TEST_F(Mariadb_Cluster, ASessionSkipsServersThatDoNotAnswerAndReadsWhatAnotherNo
   Connection_Ptr third = open_connection(test_mariadb::cluster::node(3, schema_));
   ASSERT_TRUE(third);
   ASSERT_TRUE(third->execute(std::string("UPDATE t SET n = 42 WHERE id = 1;")));
-  EXPECT_EQ(scalar(conn, "SELECT n FROM t WHERE id = 1"), 42);
+  EXPECT_EQ(select_scalar(conn, "SELECT n FROM t WHERE id = 1"), 42);
 }
 
 TEST_F(Mariadb_Cluster, ATransactionThatLostAConflictWithAnotherNodeRunsAgainWhole) {
@@ -102,8 +94,8 @@ TEST_F(Mariadb_Cluster, ATransactionThatLostAConflictWithAnotherNodeRunsAgainWho
   EXPECT_TRUE(done) << log_.dump();
   EXPECT_EQ(runs, 2);
   EXPECT_TRUE(log_.contains("running a transaction again")) << log_.dump();
-  EXPECT_EQ(scalar(first, "SELECT n FROM t WHERE id = 1"), 101);
-  EXPECT_EQ(scalar(second, "SELECT n FROM t WHERE id = 1"), 101);
+  EXPECT_EQ(select_scalar(first, "SELECT n FROM t WHERE id = 1"), 101);
+  EXPECT_EQ(select_scalar(second, "SELECT n FROM t WHERE id = 1"), 101);
 }
 
 TEST_F(Mariadb_Cluster, AFailureOfTheTransactionItselfIsNotRunAgain) {
@@ -120,7 +112,7 @@ TEST_F(Mariadb_Cluster, AFailureOfTheTransactionItselfIsNotRunAgain) {
       &failed));
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(failed, Transaction_Step::BODY);
-  EXPECT_EQ(scalar(conn, "SELECT COUNT(*) FROM t"), 1);
+  EXPECT_EQ(select_scalar(conn, "SELECT COUNT(*) FROM t"), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "platform/sql/cursor.h"
 #include "platform/sql/metadata.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sql_rows.h"
 #include "tests/support/test_mariadb.h"
 
 using namespace database;
@@ -23,11 +24,7 @@ TEST(Mariadb_Session, TimesAreUtcAndValuesThatDoNotFitAreRefused) {
   Connection_Ptr conn = open_connection(test_mariadb::server(schema));
   ASSERT_TRUE(conn && conn->execute(std::string("CREATE TABLE t (id bigint NOT NULL AUTO_INCREMENT "
                                                 "PRIMARY KEY, n bigint, d datetime);")));
-  SQL epoch("SELECT UNIX_TIMESTAMP('1970-01-02 00:00:00')");
-  Legacy_Cursor cursor(conn, epoch, Legacy_Cursor::SCALAR);
-  long long seconds = 0;
-  EXPECT_TRUE(cursor.fetch() && (cursor >> seconds));
-  EXPECT_EQ(seconds, 86400);
+  EXPECT_EQ(select_scalar(conn, "SELECT UNIX_TIMESTAMP('1970-01-02 00:00:00')"), 86400);
   EXPECT_FALSE(conn->execute(std::string("INSERT INTO t (n) VALUES ('many');")));
   EXPECT_FALSE(conn->execute(std::string("INSERT INTO t (d) VALUES ('soon');")));
   conn = Connection_Ptr();

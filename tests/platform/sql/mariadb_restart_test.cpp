@@ -10,6 +10,7 @@
 #include "platform/sql/cursor.h"
 #include "platform/sql/transaction.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sql_rows.h"
 #include "tests/support/test_mariadb.h"
 
 using namespace database;
@@ -38,14 +39,7 @@ class Mariadb_Restart : public ::testing::Test {
     return conn_->execute(i);
   }
 
-  long long count() {
-    SQL q("SELECT COUNT(*) FROM t");
-    Legacy_Cursor c(conn_, q, Legacy_Cursor::SCALAR);
-    long long n = -1;
-    if (c.fetch())
-      c >> n;
-    return n;
-  }
+  long long count() { return select_scalar(conn_, "SELECT COUNT(*) FROM t"); }
 
   // The rows once a killed session's last statement has ended: the server
   // finishes it after the client already saw the session close. Gives up
@@ -69,11 +63,8 @@ class Mariadb_Restart : public ::testing::Test {
   // after it received a statement would. Returns what `statement` did.
   bool killed_while_running(const std::function<bool()>& statement) {
     Connection_Ptr holder = open_connection(server_.database("restart"));
-    long long id = -1;
-    SQL own_id("SELECT CONNECTION_ID()");
-    Legacy_Cursor cursor(conn_, own_id, Legacy_Cursor::SCALAR);
-    if (!holder || !holder->execute(std::string("SELECT GET_LOCK('held', 60)")) ||
-        !cursor.fetch() || !(cursor >> id)) {
+    long long id = select_scalar(conn_, "SELECT CONNECTION_ID()");
+    if (!holder || !holder->execute(std::string("SELECT GET_LOCK('held', 60)")) || id <= 0) {
       ADD_FAILURE() << log_.dump();
       return false;
     }
@@ -166,10 +157,8 @@ TEST_F(Mariadb_Restart, KeptStatementsArePreparedAgainInTheNewSession) {
   EXPECT_TRUE(log_.contains("reconnected to the server."));
   // A session killed while idle is found out the same way.
   Connection_Ptr admin = open_connection(server_.database("restart"));
-  SQL own_id("SELECT CONNECTION_ID()");
-  Legacy_Cursor cursor(conn_, own_id, Legacy_Cursor::SCALAR);
-  long long id = -1;
-  ASSERT_TRUE(admin && cursor.fetch() && (cursor >> id)) << log_.dump();
+  long long id = select_scalar(conn_, "SELECT CONNECTION_ID()");
+  ASSERT_TRUE(admin && id > 0) << log_.dump();
   ASSERT_TRUE(admin->execute("KILL CONNECTION " + std::to_string(id)));
   EXPECT_TRUE(insert("later")) << log_.dump();
   EXPECT_EQ(count(), 3) << log_.dump();

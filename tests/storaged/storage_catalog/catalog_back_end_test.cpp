@@ -4,6 +4,7 @@
 
 #include "platform/queue/queue_manager.h"
 #include "platform/sql/cursor.h"
+#include "tests/support/sql_rows.h"
 
 using database::sql::Legacy_Cursor;
 using database::sql::SQL;
@@ -90,11 +91,7 @@ std::vector<std::string> Catalog_Back_End_Test::uuids(const Array& rows) {
 
 Array Catalog_Back_End_Test::raw_rows(const std::string& table) {
   std::string order = table == "storage_catalog_pool_usage" ? "" : " ORDER BY id";
-  SQL all("SELECT * FROM `" + table + "`" + order);
-  Value rows;
-  Legacy_Cursor cursor(impl_->get_connection(), all, Legacy_Cursor::ROWS_RAW, 0);
-  EXPECT_TRUE(cursor.fetch(rows)) << log_.dump();
-  return rows.is_array() ? rows.get<Array>() : Array();
+  return select_rows(impl_->get_connection(), "SELECT * FROM `" + table + "`" + order);
 }
 
 Value Catalog_Back_End_Test::stored_set(const std::string& uuid) {

@@ -40,17 +40,8 @@ class Chains : public Front_Server_Test {
     Front_Server_Test::SetUp();
     if (IsSkipped() || HasFatalFailure())
       return;
-    add_pool(kFilePool, "s3://bucket/pool");
-    add_pool(kSnapshotPool, "btrfss://storage-host/volumes/pool");
-  }
-
-  void add_pool(const std::string& pool, const std::string& url) {
-    ASSERT_TRUE(front_->add_pool(pool_record(pool))) << log_.dump();
-    Object device{{"uuid", "d" + pool.substr(1)},
-                  {"url", url},
-                  {"pool_uuid", pool},
-                  {"extended_attrs", Object{{"role", "master"}}}};
-    ASSERT_TRUE(front_->add_device(device, nullptr)) << log_.dump();
+    add_pool_with_master(kFilePool, "s3://bucket/pool");
+    add_pool_with_master(kSnapshotPool, "btrfss://storage-host/volumes/pool");
   }
 
   void add(const std::string& pool, const Set& set) {

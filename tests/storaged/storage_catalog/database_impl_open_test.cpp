@@ -7,6 +7,7 @@
 
 #include "platform/sql/cursor.h"
 #include "tests/support/catalog_fixture.h"
+#include "tests/support/sql_rows.h"
 
 using namespace database;
 using namespace database::sql;
@@ -80,12 +81,9 @@ class Catalog_Open : public Catalog_Engine_Test {
         "`storage_catalog_storage_pool_replicate` r WHERE j.source_pool_uuid = r.source_uuid AND "
         "j.target_pool_uuid = r.target_uuid AND j.catalog_uuid = x'" +
         kPoolC + "' AND j.source_pool_uuid = x'" + kPoolA + "'";
-    SQL explain((is_mysql() ? "EXPLAIN " : "EXPLAIN QUERY PLAN ") + lookup);
-    Value rows;
-    Legacy_Cursor c(conn, explain, Legacy_Cursor::ROWS_RAW);
-    EXPECT_TRUE(c.fetch(rows)) << log_.dump();
     std::string plan;
-    for (const Value& r : rows) {
+    for (const Value& r :
+         select_rows(conn, (is_mysql() ? "EXPLAIN " : "EXPLAIN QUERY PLAN ") + lookup)) {
       const Value& v = r[is_mysql() ? "key" : "detail"];
       plan += (v.is_string() ? v.get<std::string>() : std::string("-")) + "; ";
     }
@@ -141,9 +139,7 @@ TEST_P(Catalog_Open, UpgradesAnOldShapedDatabase) {
   log_.clear();
   ASSERT_TRUE(make_impl()->open()) << log_.dump();
   EXPECT_FALSE(log_.contains("Failed"));
-  SQL sets("SELECT COUNT(*) n FROM `" + kPoolA + "`");
-  ASSERT_TRUE(Legacy_Cursor(conn, sets, Legacy_Cursor::ROW).fetch(row));
-  EXPECT_EQ(row["n"], 1);
+  EXPECT_EQ(select_scalar(conn, "SELECT COUNT(*) FROM `" + kPoolA + "`"), 1);
 }
 
 TEST_P(Catalog_Open, APoolRowWithAMalformedUuidFailsTheOpen) {

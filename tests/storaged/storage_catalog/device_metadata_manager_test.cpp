@@ -9,16 +9,11 @@
 
 #include "platform/job/job_manager.h"
 #include "platform/rpc/host_manager.h"
-#include "platform/sql/cursor.h"
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/metadata.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
-#include "tests/support/catalog_fixture.h"
-#include "tests/support/log_capture.h"
-#include "tests/support/temp_dir.h"
-#include "tests/support/test_mariadb.h"
+#include "tests/support/sql_rows.h"
 
-using database::sql::Legacy_Cursor;
 using database::sql::Legacy_Manager;
 
 namespace {
@@ -48,23 +43,12 @@ TEST(Device_Metadata_Path, IsTrimmedAndDoubledSlashesHalvedOnce) {
 
 // The "device_metadata" database of each test: an SQLite file of its own,
 // or a fresh MariaDB schema when a server is configured.
-class Device_Metadata : public ::testing::TestWithParam<Engine> {
+class Device_Metadata : public Device_Metadata_Engine_Test {
  protected:
   void SetUp() override {
-    database::Database db;
-    if (GetParam() == Engine::MARIADB) {
-      if (!test_mariadb::configured())
-        GTEST_SKIP() << "no MariaDB server configured";
-      ASSERT_TRUE(test_mariadb::create_schema(schema_));
-      db = database::Manager::instance()->database("storage_catalog");
-      db.name("device_metadata").metadata(nullptr);
-    } else {
-      db.name("device_metadata")
-          .type(database::Database::SQLITE)
-          .path(dir_.file("device_metadata.db"));
-    }
-    database::Manager::instance()->configure("device_metadata", db);
-    Legacy_Manager::instance()->close("device_metadata");
+    Device_Metadata_Engine_Test::SetUp();
+    if (IsSkipped() || HasFatalFailure())
+      return;
     manager_ = Device_Metadata_Manager::instance();
     ASSERT_NE(manager_, nullptr);
   }
@@ -80,11 +64,7 @@ class Device_Metadata : public ::testing::TestWithParam<Engine> {
       if (GetParam() == Engine::SQLITE)
         database::Manager::instance()->unconfigure("storage_catalog");
     }
-    Device_Metadata_Manager::close_instance();
-    Legacy_Manager::instance()->close("device_metadata");
-    database::Manager::instance()->unconfigure("device_metadata");
-    if (!schema_.empty())
-      test_mariadb::drop_schema(schema_);
+    Device_Metadata_Engine_Test::TearDown();
   }
 
   // Opens this host's catalog (beside the device metadata), knowing pool
@@ -114,13 +94,9 @@ class Device_Metadata : public ::testing::TestWithParam<Engine> {
   // first letter: "a x/y x" is directory x/y of kDev1 with parent x. The
   // columns are named c1, c2... in their order.
   Rows rows(const std::string& select) {
-    database::sql::SQL query(select);
-    Value out;
-    Legacy_Cursor cursor(Legacy_Manager::instance()->get_connection_r("device_metadata"), query,
-                         Legacy_Cursor::ROWS_RAW, 0);
-    EXPECT_TRUE(cursor.fetch(out)) << log_.dump();
     Rows text;
-    for (const Value& row : out) {
+    for (const Value& row :
+         select_rows(Legacy_Manager::instance()->get_connection_r("device_metadata"), select)) {
       std::string line;
       for (const auto& column : row.items()) {
         const Value& v = column.value();
@@ -142,12 +118,9 @@ class Device_Metadata : public ::testing::TestWithParam<Engine> {
         "path c3, parent c4, size c5, `grouping` c6 FROM device_metadata_file ORDER BY id");
   }
 
-  Temp_Dir dir_;
-  Log_Capture log_;
   Device_Metadata_Manager* manager_ = nullptr;
 
  private:
-  std::string schema_;
   bool catalog_opened_ = false;
 };
 

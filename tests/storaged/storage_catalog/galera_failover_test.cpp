@@ -12,16 +12,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sql/cursor.h"
 #include "platform/sql/mariadb_connection.h"
 #include "platform/sql/metadata.h"
 #include "storaged/storage_catalog/catalog_state.h"
 #include "tests/support/front_fixture.h"
+#include "tests/support/sql_rows.h"
 #include "tests/support/test_mariadb.h"
 
 using database::sql::Connection_Ptr;
-using database::sql::Legacy_Cursor;
-using database::sql::SQL;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -120,15 +118,6 @@ class Galera_Failover : public Front_Test {
     }
   }
 
-  long long count_on(const Connection_Ptr& conn, const std::string& text) {
-    SQL count(text);
-    Legacy_Cursor cursor(conn, count, Legacy_Cursor::SCALAR);
-    long long n = -1;
-    if (!cursor.fetch() || !(cursor >> n))
-      return -1;
-    return n;
-  }
-
   static const int kLost = 1;  // the node every session starts on
   std::atomic<bool> stop_{false};
   std::atomic<bool> lost_{false};
@@ -188,18 +177,18 @@ TEST_F(Galera_Failover, WritesGoOnThroughTheOtherNodesAndNoSuccessIsLost) {
   for (int n = 1; n <= 3; ++n) {
     Connection_Ptr conn = database::sql::open_connection(test_mariadb::cluster::node(n, schema));
     ASSERT_TRUE(conn) << "node " << n << ": " << log_.dump();
-    long long sets = count_on(
+    long long sets = select_scalar(
         conn, "SELECT COUNT(*) FROM `" + kPoolA + "` WHERE uuid IN (" + in_list(added) + ")");
     long long expired_sets =
-        count_on(conn, "SELECT COUNT(*) FROM `" + kPoolA + "` WHERE state & 8 = 8 AND uuid IN (" +
-                           in_list(expired) + ")");
+        select_scalar(conn, "SELECT COUNT(*) FROM `" + kPoolA +
+                                "` WHERE state & 8 = 8 AND uuid IN (" + in_list(expired) + ")");
     std::string ids;
     for (long long id : jobs)
       ids += (ids.empty() ? "" : ",") + std::to_string(id);
-    long long job_rows = count_on(conn,
-                                  "SELECT COUNT(*) FROM storage_catalog_pool_replicate_job "
-                                  "WHERE id IN (" +
-                                      (ids.empty() ? "NULL" : ids) + ")");
+    long long job_rows = select_scalar(conn,
+                                       "SELECT COUNT(*) FROM storage_catalog_pool_replicate_job "
+                                       "WHERE id IN (" +
+                                           (ids.empty() ? "NULL" : ids) + ")");
     EXPECT_EQ(sets, static_cast<long long>(added.size())) << "node " << n;
     EXPECT_EQ(expired_sets, static_cast<long long>(expired.size())) << "node " << n;
     EXPECT_EQ(job_rows, static_cast<long long>(jobs.size())) << "node " << n;

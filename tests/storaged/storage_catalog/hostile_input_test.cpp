@@ -341,12 +341,8 @@ TEST_P(Hostile_Input, DeeplyNestedJsonIsRefusedWithoutACrash) {
   expect_untouched();
 }
 
+// Deep but well-formed text is refused in Json.NestingDeeperThanTheCapIsNotJson.
 TEST(Hostile_Json_Text, DeepOrBrokenTextIsParsedOrRefusedWithoutACrash) {
-  std::string deep(100000, '[');
-  deep.append(100000, ']');
-  Value value;
-  if (loads_json(deep, value))
-    EXPECT_TRUE(value.is_array());
   const std::string broken[] = {std::string(100000, '['),
                                 std::string(100000, '{'),
                                 "{\"a\": 1 /* comment */}",
@@ -360,6 +356,7 @@ TEST(Hostile_Json_Text, DeepOrBrokenTextIsParsedOrRefusedWithoutACrash) {
     EXPECT_FALSE(loads_json(text, untouched)) << text.substr(0, 40);
     EXPECT_EQ(untouched, "kept");
   }
+  Value value;
   EXPECT_FALSE(loads_json(nullptr, 0, value, 0));
 }
 

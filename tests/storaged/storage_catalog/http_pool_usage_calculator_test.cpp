@@ -11,13 +11,11 @@
 #include "platform/runtime/file_system.h"
 #include "platform/runtime/host_id.h"
 #include "platform/runtime/http_file_uri_map.h"
-#include "platform/sql/legacy_manager.h"
-#include "platform/sql/metadata.h"
 #include "storaged/storage_catalog/device_metadata_manager.h"
 #include "tests/support/catalog_fixture.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sql_rows.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/test_mariadb.h"
 
 namespace {
 
@@ -215,40 +213,12 @@ TEST_F(File_Calculator, RefusesDevicesThatNameNoFolderOfTheirOwn) {
 
 // A pool over several devices, measured from the device metadata of each
 // device, on each engine.
-class Multidevice_Calculator : public ::testing::TestWithParam<Engine> {
+class Multidevice_Calculator : public Device_Metadata_Engine_Test {
  protected:
-  void SetUp() override {
-    database::Database db;
-    if (GetParam() == Engine::MARIADB) {
-      if (!test_mariadb::configured())
-        GTEST_SKIP() << "no MariaDB server configured";
-      ASSERT_TRUE(test_mariadb::create_schema(schema_));
-      db = database::Manager::instance()->database("storage_catalog");
-      db.name("device_metadata").metadata(nullptr);
-    } else {
-      db.name("device_metadata")
-          .type(database::Database::SQLITE)
-          .path(dir_.file("device_metadata.db"));
-    }
-    database::Manager::instance()->configure("device_metadata", db);
-    database::sql::Legacy_Manager::instance()->close("device_metadata");
-  }
-  void TearDown() override {
-    Device_Metadata_Manager::close_instance();
-    database::sql::Legacy_Manager::instance()->close("device_metadata");
-    database::Manager::instance()->unconfigure("device_metadata");
-    if (!schema_.empty())
-      test_mariadb::drop_schema(schema_);
-  }
-
   void add_file(const char* dev, const std::string& path, long long size) {
     ASSERT_TRUE(Device_Metadata_Manager::instance()->add_file(kPool, dev, path.c_str(), "", size))
         << log_.dump();
   }
-
-  Temp_Dir dir_;
-  Log_Capture log_;
-  std::string schema_;
 };
 
 TEST_P(Multidevice_Calculator, ReportsEachKnownDeviceAndThePoolTotals) {

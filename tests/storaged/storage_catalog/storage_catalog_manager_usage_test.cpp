@@ -5,19 +5,15 @@
 
 #include <chrono>
 #include <ctime>
-#include <thread>
 
 #include "platform/rpc/json_rpc.h"
 #include "platform/runtime/host_id.h"
-#include "platform/sql/cursor.h"
 #include "platform/sql/sql.h"
 #include "storaged/storage_catalog/catalog_settings.h"
 #include "storaged/storage_catalog/storage_catalog_manager.h"
 #include "tests/support/front_fixture.h"
+#include "tests/support/sql_rows.h"
 
-using database::sql::Binding_Value;
-using database::sql::Legacy_Cursor;
-using database::sql::Select_SQL;
 using database::sql::Update_SQL;
 
 namespace {
@@ -27,18 +23,6 @@ const char kAccepted[] = R"({"jsonrpc": "2.0", "id": "1", "result": true})";
 
 long long now() {
   return static_cast<long long>(std::time(nullptr));
-}
-
-// Waits for `done` while work runs on the front's workers; false when it
-// never comes.
-template <typename Condition>
-bool eventually(Condition done) {
-  for (int i = 0; i < 1000; ++i) {
-    if (done())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return done();
 }
 
 class Usage_Report_Test : public Front_Test {
@@ -68,24 +52,10 @@ class Usage_Report_Test : public Front_Test {
   }
 
   void set_usage(const std::string& pool, const Object& values) {
-    Update_SQL update;
-    update.table("storage_catalog_pool_usage");
-    for (const auto& v : values)
-      update.set(v.first, Binding_Value::from_json(v.second));
-    update.where().and_filter()->add_sql("pool_uuid=:uuid");
-    ASSERT_TRUE(update.bind_uuid("uuid", pool));
-    ASSERT_TRUE(front_->get_connection(pool)->execute(update)) << log_.dump();
+    ::set_usage(front_->get_connection(pool), pool, values);
   }
-
   Object usage_row(const std::string& pool) {
-    Select_SQL read;
-    read.table("storage_catalog_pool_usage");
-    read.where().and_filter()->add_sql("pool_uuid=:uuid");
-    EXPECT_TRUE(read.bind_uuid("uuid", pool));
-    Value row;
-    Legacy_Cursor cursor(front_->get_connection(pool), read, Legacy_Cursor::ROW, 0);
-    EXPECT_TRUE(cursor.fetch(row)) << log_.dump();
-    return row.is_object() ? row.get<Object>() : Object();
+    return ::usage_row(front_->get_connection(pool), pool);
   }
 
   // The uuids of the pools each report carried, in order of the reports.
@@ -194,7 +164,7 @@ TEST_P(Usage_Report_Engines, AStaleRowIsRecomputedOnAWorkerInsteadOfReported) {
   set_usage(kPoolA, Object{{"update_time", 500}, {"notify_time", 100}, {"resync_time", 0}});
   ASSERT_TRUE(front_->sync_usages());
   EXPECT_TRUE(daemon_.requests_to(kRpcPath).empty());
-  ASSERT_TRUE(eventually([&] { return usage_row(kPoolA)["resync_time"] != 0; }));
+  ASSERT_TRUE(wait_until([&] { return usage_row(kPoolA)["resync_time"] != 0; }));
   EXPECT_EQ(usage_row(kPoolA)["catalog_size"], 100);
 
   ASSERT_TRUE(front_->sync_usages()) << log_.dump();
@@ -204,8 +174,8 @@ TEST_P(Usage_Report_Engines, AStaleRowIsRecomputedOnAWorkerInsteadOfReported) {
 TEST_P(Usage_Report_Engines, TheTimerTicksOnAWorker) {
   set_usage(kPoolA, Object{{"update_time", 500}, {"notify_time", 100}});
   EXPECT_EQ(front_->handle_timeout(ACE_Time_Value(), reinterpret_cast<const void*>(1)), 0);
-  ASSERT_TRUE(eventually([&] { return !daemon_.requests_to(kRpcPath).empty(); }));
-  EXPECT_TRUE(eventually([&] { return notify_time(kPoolA) == 500; }));
+  ASSERT_TRUE(wait_until([&] { return !daemon_.requests_to(kRpcPath).empty(); }));
+  EXPECT_TRUE(wait_until([&] { return notify_time(kPoolA) == 500; }));
 }
 
 TEST_P(Usage_Report_Engines, PoolInfoTakesWhatItsFlagsAsk) {

@@ -25,12 +25,7 @@ class Replicates : public Front_Server_Test {
     Front_Server_Test::SetUp();
     if (IsSkipped() || HasFatalFailure())
       return;
-    ASSERT_TRUE(front_->add_pool(pool_record(kSource))) << log_.dump();
-    Object device{{"uuid", "d" + kSource.substr(1)},
-                  {"url", "s3://bucket/source"},
-                  {"pool_uuid", kSource},
-                  {"extended_attrs", Object{{"role", "master"}}}};
-    ASSERT_TRUE(front_->add_device(device, nullptr)) << log_.dump();
+    add_pool_with_master(kSource, "s3://bucket/source");
   }
 
   static Object relation(int n, const std::string& source, const std::string& target) {

@@ -9,11 +9,10 @@
 
 #include "platform/rpc/http_options.h"
 #include "platform/runtime/http_file_uri_map.h"
-#include "platform/sql/legacy_manager.h"
-#include "platform/sql/metadata.h"
 #include "storaged/storage_catalog/device_metadata_manager.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
 #include "tests/support/front_fixture.h"
+#include "tests/support/sql_rows.h"
 
 namespace {
 
@@ -26,24 +25,13 @@ class Space : public Front_Server_Test {
     Front_Server_Test::SetUp();
     if (IsSkipped() || HasFatalFailure())
       return;
-    database::Database db;
-    if (GetParam() == Engine::MARIADB) {
-      db = database::Manager::instance()->database("storage_catalog");
-      db.name("device_metadata").metadata(nullptr);
-    } else {
-      db.name("device_metadata")
-          .type(database::Database::SQLITE)
-          .path(dir_.file("device_metadata.db"));
-    }
-    database::Manager::instance()->configure("device_metadata", db);
+    configure_device_metadata(GetParam(), dir_);
     HTTP_File_URI_Map::instance()->add("/kx/data", dir_.path());
     HTTP_Options::instance()->set_local_listen_address(daemon_.host(), daemon_.port(), false);
   }
 
   void TearDown() override {
-    Device_Metadata_Manager::close_instance();
-    database::sql::Legacy_Manager::instance()->close("device_metadata");
-    database::Manager::instance()->unconfigure("device_metadata");
+    unconfigure_device_metadata();
     HTTP_File_URI_Map::instance()->clear();
     Front_Test::TearDown();
   }
@@ -212,9 +200,7 @@ TEST_P(Space, MultiDeviceDevicesReportTheirUseAndReachability) {
   EXPECT_EQ(daemon_.requests_to("/kx/data/m").at(0).headers.at("X-Access-Key"), kKey);
 
   // Without the file records the use cannot be read: it counts as none.
-  Device_Metadata_Manager::close_instance();
-  database::sql::Legacy_Manager::instance()->close("device_metadata");
-  database::Manager::instance()->unconfigure("device_metadata");
+  unconfigure_device_metadata();
   info = pool_space();
   EXPECT_EQ(
       info.at("devices")[1],

@@ -9,17 +9,13 @@
 
 #include "platform/rpc/http_options.h"
 #include "platform/runtime/host_id.h"
-#include "platform/sql/cursor.h"
 #include "platform/sql/sql.h"
 #include "storaged/storage_catalog/storage_pool.h"
 #include "tests/storaged/storage_catalog/catalog_back_end_test.h"
+#include "tests/support/sql_rows.h"
 #include "tests/support/test_daemon.h"
 
-using database::sql::Binding_Value;
 using database::sql::Connection_Ptr;
-using database::sql::Legacy_Cursor;
-using database::sql::Select_SQL;
-using database::sql::Update_SQL;
 
 namespace {
 
@@ -60,26 +56,8 @@ class Pool_Usage : public Catalog_Back_End_Test {
     return record;
   }
 
-  Object usage_row() {
-    Select_SQL read;
-    read.table("storage_catalog_pool_usage");
-    read.where().and_filter()->add_sql("pool_uuid=:uuid");
-    EXPECT_TRUE(read.bind_uuid("uuid", pool_));
-    Value row;
-    Legacy_Cursor cursor(conn(), read, Legacy_Cursor::ROW, 0);
-    EXPECT_TRUE(cursor.fetch(row)) << log_.dump();
-    return row.is_object() ? row.get<Object>() : Object();
-  }
-
-  void set_usage(const Object& values) {
-    Update_SQL update;
-    update.table("storage_catalog_pool_usage");
-    for (const auto& v : values)
-      update.set(v.first, Binding_Value::from_json(v.second));
-    update.where().and_filter()->add_sql("pool_uuid=:uuid");
-    ASSERT_TRUE(update.bind_uuid("uuid", pool_));
-    ASSERT_TRUE(conn()->execute(update)) << log_.dump();
-  }
+  Object usage_row() { return ::usage_row(conn(), pool_); }
+  void set_usage(const Object& values) { ::set_usage(conn(), pool_, values); }
 
   void write_file(const std::string& name, std::size_t bytes) {
     std::ofstream(pool_dir_ + "/" + name) << std::string(bytes, 'x');

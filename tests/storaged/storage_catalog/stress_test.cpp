@@ -4,7 +4,6 @@
 // change reached the sync queue in order, no device or usage row outlives
 // its pool, and the SQLite file is sound.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <atomic>
 #include <chrono>
@@ -16,9 +15,10 @@
 #include <vector>
 
 #include "platform/queue/queue_manager.h"
-#include "platform/sql/cursor.h"
 #include "storaged/storage_catalog/storage_catalog_utils.h"
 #include "tests/support/front_fixture.h"
+#include "tests/support/sql_rows.h"
+#include "tests/support/sqlite_integrity.h"
 
 namespace {
 
@@ -194,34 +194,15 @@ class Stress : public Front_Test {
       EXPECT_TRUE(conn->table_exists(pool)) << pool;
     }
     if (!front_->on_agent()) {
-      database::sql::SQL all(
-          "SELECT LOWER(HEX(pool_uuid)) pool_uuid FROM `storage_catalog_pool_usage`");
-      Value usage;
-      database::sql::Legacy_Cursor cursor(front_->get_connection(kPoolA), all,
-                                          database::sql::Legacy_Cursor::ROWS_RAW, 0);
-      ASSERT_TRUE(cursor.fetch(usage)) << log_.dump();
       std::set<std::string> with_usage;
-      for (const Value& row : usage) {
+      for (const Value& row : select_rows(
+               front_->get_connection(kPoolA),
+               "SELECT LOWER(HEX(pool_uuid)) pool_uuid FROM `storage_catalog_pool_usage`")) {
         with_usage.insert(row["pool_uuid"].get<std::string>());
         EXPECT_TRUE(known.count(row["pool_uuid"].get<std::string>())) << row.dump();
       }
       EXPECT_EQ(with_usage, known);
     }
-  }
-
-  // SQLite's own check of a catalog file, opened apart from the library.
-  static std::string integrity_of(const std::string& path) {
-    sqlite3* db = nullptr;
-    std::string result = "cannot open";
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-      sqlite3_stmt* statement = nullptr;
-      if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK &&
-          sqlite3_step(statement) == SQLITE_ROW)
-        result = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-      sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return result;
   }
 
   // A pool registered with one device of its own, then its device dropped
@@ -257,7 +238,7 @@ TEST_P(Stress_Server, MixedCallsKeepEveryPromise) {
   EXPECT_GT(churned_, 0);
   EXPECT_FALSE(ledger.kept.empty());
   if (GetParam() == Engine::SQLITE)
-    EXPECT_EQ(integrity_of(dir_.file("shared.db")), "ok");
+    EXPECT_EQ(sqlite_integrity(dir_.file("shared.db")), "ok");
 }
 
 SCAT_INSTANTIATE_ENGINES(Stress_Server);
@@ -288,7 +269,7 @@ TEST_F(Stress, AgentPoolsComingAndGoingLoseNothing) {
   for (const auto& expected : ledger.notices)
     EXPECT_EQ(queued[expected.first], expected.second) << expected.first;
   for (const std::string& pool : pools)
-    EXPECT_EQ(integrity_of(dir_.file("LP_" + pool + "/catalog.db")), "ok") << pool;
+    EXPECT_EQ(sqlite_integrity(dir_.file("LP_" + pool + "/catalog.db")), "ok") << pool;
 }
 
 }  // namespace
