@@ -63,12 +63,18 @@ const Array* checked_devices(const Object& request, bool required, bool& usable)
   return devices;
 }
 
-bool add_devices(const Array* devices) {
+// Adds or updates the devices of pool `pool_uuid`. A device that names no
+// pool is stored as this pool's, rather than as a device of no pool.
+bool add_devices(const Array* devices, const std::string& pool_uuid) {
   if (devices == nullptr)
     return true;
-  for (const Value& device : *devices)
-    if (!Storage_Catalog_Utils::add_device_with_check(device.get_ref<const Object&>()))
+  for (const Value& device : *devices) {
+    Object record = device.get<Object>();
+    if (record.count("pool_uuid") == 0)
+      record["pool_uuid"] = pool_uuid;
+    if (!Storage_Catalog_Utils::add_device_with_check(record))
       return false;
+  }
   return true;
 }
 
@@ -202,13 +208,13 @@ bool Storage_Catalog_Utils::add_pool_with_devices(const Object& request) {
     if (is_new) {
       if (!store_encryption(request, record) || !add_pool(record, false))
         return false;
-      return add_devices(devices);
+      return add_devices(devices, uuid);
     }
     if (!manager->update_pool(uuid, record)) {
       LOG_ERROR("Failed to update pool %s", uuid.c_str());
       return false;
     }
-    return add_devices(devices);
+    return add_devices(devices, uuid);
   } catch (const std::exception& e) {
     LOG_ERROR("Failed to add pool with devices: %s", e.what());
     return false;

@@ -96,6 +96,15 @@ TEST_P(Utils_Pools, RegistersANewPoolWithDevicesAndEncipheredSettings) {
   EXPECT_EQ(pool["extended_attrs"]["encryption"], stored);
   EXPECT_EQ(stored_devices(kPoolA).size(), 2u);
 
+  // Devices that name no pool are the request's pool's, not devices of none.
+  Object loose = device(kPoolC, kPoolB, "slave");
+  loose.erase("pool_uuid");
+  ASSERT_TRUE(Utils::add_pool_with_devices(Object{{"uuid", kPoolB}, {"devices", Array{loose}}}))
+      << log_.dump();
+  Array devices = stored_devices(kPoolB);
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0]["pool_uuid"], kPoolB);
+
   // A uuid carrying more of a query string names no other pool.
   Object forged{{"uuid", kPoolB + "&uuid=" + kPoolA}, {"name", "forged"}, {"update_device", true}};
   EXPECT_FALSE(Utils::add_pool_with_devices(forged));

@@ -187,7 +187,9 @@ class Stress : public Front_Test {
     for (const Value& pool : pools)
       known.insert(pool["uuid"].get<std::string>());
     for (const Value& device : devices)
-      EXPECT_TRUE(known.count(device["pool_uuid"].get<std::string>())) << device.dump();
+      EXPECT_TRUE(device["pool_uuid"].is_string() &&
+                  known.count(device["pool_uuid"].get<std::string>()))
+          << device.dump();
     for (const std::string& pool : known) {
       auto conn = front_->get_connection(pool);
       ASSERT_TRUE(conn);
