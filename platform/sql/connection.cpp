@@ -1,6 +1,7 @@
 #include "platform/sql/connection.h"
 
 #include <cstdlib>
+#include <unordered_map>
 
 #include "platform/runtime/log.h"
 #include "platform/sql/connection_pool.h"
@@ -72,12 +73,35 @@ namespace sql {
 
 namespace {
 
-const Binding_Value* find_binding(const Bindings& bindings, const std::string& name) {
-  for (const auto& b : bindings)
-    if (b.first == name)
-      return &b.second;
-  return nullptr;
-}
+// The values of a statement's parameters by name. A long list (a large
+// IN list) is indexed: searched once per mark, it would cost the square
+// of its length.
+class Binding_Index {
+ public:
+  explicit Binding_Index(const Bindings& bindings) : bindings_(bindings) {
+    if (bindings.size() <= kLinear)
+      return;
+    index_.reserve(bindings.size());
+    for (const auto& b : bindings)
+      index_.emplace(b.first, &b.second);  // the first of a name wins, as in the search
+  }
+
+  const Binding_Value* find(const std::string& name) const {
+    if (bindings_.size() > kLinear) {
+      auto found = index_.find(name);
+      return found != index_.end() ? found->second : nullptr;
+    }
+    for (const auto& b : bindings_)
+      if (b.first == name)
+        return &b.second;
+    return nullptr;
+  }
+
+ private:
+  static const std::size_t kLinear = 16;
+  const Bindings& bindings_;
+  std::unordered_map<std::string, const Binding_Value*> index_;
+};
 
 }  // namespace
 
@@ -85,6 +109,9 @@ bool to_positional(const std::string& text, const Bindings& bindings, std::strin
                    std::vector<Binding_Value>& values, std::string& error) {
   out.clear();
   values.clear();
+  out.reserve(text.size());
+  values.reserve(bindings.size());
+  const Binding_Index index(bindings);
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n) {
@@ -114,7 +141,7 @@ bool to_positional(const std::string& text, const Bindings& bindings, std::strin
       while (j < n && is_name_char(text[j]))
         ++j;
       std::string name = text.substr(i + 1, j - i - 1);
-      const Binding_Value* v = find_binding(bindings, name);
+      const Binding_Value* v = index.find(name);
       if (v == nullptr) {
         error = "no value bound to :" + name;
         return false;
