@@ -298,15 +298,16 @@ Object unknown_set(const Value& uuid, const std::string& pool) {
 
 // The answer for a set the pool holds, from its row of `incarnation_info`
 // and the target of its replicate job (null when it has none).
-Object incarnation_report(const std::string& pool, const Value& uuid, const Value& incarnation,
-                          const Value& state_value, const Value& restorable, const Value& target) {
+Object incarnation_report(const std::string& pool, Value uuid, Value incarnation,
+                          const Value& state_value, const Value& restorable, Value target) {
   if (!state_value.is_number_integer())
     return unknown_set(uuid, pool);
-  Object report{{"uuid", uuid}, {"pool_uuid", pool}};
+  const bool has_uuid = uuid.is_string();
+  Object report{{"uuid", std::move(uuid)}, {"pool_uuid", pool}};
   long long state = state_value.get<long long>();
   if (state & CST_REPLICATED) {
-    if (uuid.is_string() && target.is_string())
-      report["target_pool_uuid"] = target;
+    if (has_uuid && target.is_string())
+      report["target_pool_uuid"] = std::move(target);
     else
       state &= ~static_cast<long long>(CST_REPLICATED);
   }
@@ -314,7 +315,7 @@ Object incarnation_report(const std::string& pool, const Value& uuid, const Valu
   catalog_state_to_array(static_cast<Catalog_State>(state), names);
   report["state"] = std::move(names);
   report["restorable"] = restorable.is_number() && restorable.get<long long>() != 0;
-  report["incarnation"] = incarnation;
+  report["incarnation"] = std::move(incarnation);
   return report;
 }
 
@@ -355,8 +356,9 @@ bool read_incarnation_reports(const Connection_Ptr& conn, const std::string& poo
       row[i] = values.to_value(columns[i], rows->column(i));
     if (!row[0].is_string())
       continue;
-    held[row[0].get<std::string>()].report =
-        incarnation_report(pool, row[0], row[1], row[2], row[3], row[4]);
+    Held_Report& answer = held[row[0].get<std::string>()];
+    answer.report = incarnation_report(pool, std::move(row[0]), std::move(row[1]), row[2], row[3],
+                                       std::move(row[4]));
   }
   if (rc < 0) {
     LOG_ERROR("Query failed: %s [%s]", rows->error().c_str(), report.str(conn->dialect()).c_str());
