@@ -103,6 +103,10 @@ class Binding_Index {
   std::unordered_map<std::string, const Binding_Value*> index_;
 };
 
+bool starts_quote_or_mark(char c) {
+  return c == '\'' || c == '"' || c == '`' || c == ':';
+}
+
 }  // namespace
 
 bool to_positional(const std::string& text, const Bindings& bindings, std::string& out,
@@ -151,8 +155,17 @@ bool to_positional(const std::string& text, const Bindings& bindings, std::strin
       i = j;
       continue;
     }
-    out.push_back(c);
-    ++i;
+    if (c == ':') {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    // Plain text up to the next quote or colon, in one piece.
+    std::size_t j = i + 1;
+    while (j < n && !starts_quote_or_mark(text[j]))
+      ++j;
+    out.append(text, i, j - i);
+    i = j;
   }
   return true;
 }
