@@ -4,28 +4,48 @@
 // prints their medians side by side. Every case also reports the process's
 // peak resident memory while it ran ("peak_mb").
 //
-//   catalog_bench --scat_dir=DIR [--scat_sizes=10000,100000] [benchmark flags]
+//   catalog_bench --scat_dir=DIR [--scat_sizes=10000,100000] [--scat_files=100000]
+//                 [benchmark flags]
 //
 // MariaDB cases run when SCAT_BENCH_MARIADB_SOCKET names a server socket
 // (root, no password); scripts/bench starts one of its own.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <httplib.h>
 #include <mysql.h>
+#include <spawn.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/job/job_manager.h"
+#include "platform/queue/queue_manager.h"
+#include "platform/rpc/host_manager.h"
+#include "platform/rpc/http_options.h"
+#include "platform/rpc/json_rpc.h"
+#include "platform/runtime/host_id.h"
 #include "platform/sql/legacy_manager.h"
 #include "platform/sql/metadata.h"
+#include "storaged/storage_catalog/catalog_dependence_resolver.h"
+#include "storaged/storage_catalog/http_pool_usage_calculator.h"
+#include "storaged/storage_catalog/storage_catalog_manager.h"
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
+
+extern char** environ;
 
 namespace {
 
@@ -39,6 +59,7 @@ const int kSetsPerResource = kSetsPerChain * kChains;
 const int kPage = 1000;
 
 std::string g_dir;
+long long g_files = 100000;  // files of the usage walk's tree
 
 // ---------------------------------------------------------------------------
 // Memory: the kernel's high-water mark, reset before each timed loop.
@@ -696,6 +717,380 @@ void add_catalog_mariadb_ref(benchmark::State& state) {
 }
 
 // ---------------------------------------------------------------------------
+// Cases through the front (Storage_Catalog_Manager), beside a daemon of the
+// bench's own on 127.0.0.1: a server host keeps one shared SQLite catalog,
+// an agent one catalog.db per local pool, whose list the daemon gives.
+
+const char kHostUuid[] = "0123456789abcdef0123456789abcdef";
+const char kRpcAccepted[] = "{\"jsonrpc\": \"2.0\", \"id\": \"1\", \"result\": true}";
+
+// The daemon's side: the storages list an agent asks for when it opens,
+// and an answer that takes every JSON-RPC request (keeping the last body).
+class Bench_Daemon {
+ public:
+  explicit Bench_Daemon(const std::string& storages) : storages_(storages) {
+    server_.Get("/kx/r/v2/storages", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_content(storages_, "application/json");
+    });
+    server_.Post("/kx/r/v2/storage/pools/sync",
+                 [](const httplib::Request&, httplib::Response& res) {
+                   res.set_content("[]", "application/json");
+                 });
+    server_.Post("/kx/jr", [this](const httplib::Request& req, httplib::Response& res) {
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        last_body_ = req.body;
+      }
+      res.set_content(kRpcAccepted, "application/json");
+    });
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running())
+      std::this_thread::yield();
+  }
+  ~Bench_Daemon() {
+    server_.stop();
+    thread_.join();
+  }
+  int port() const { return port_; }
+  std::string last_body() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return last_body_;
+  }
+
+ private:
+  httplib::Server server_;
+  std::string storages_;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex lock_;
+  std::string last_body_;
+};
+
+// An opened front, closed again when the case ends. `pools` non-empty
+// makes an agent whose daemon lists them (pool uuid to folder); otherwise
+// a server host whose shared catalog is the SQLite file `shared`.
+class Front_Host {
+ public:
+  Front_Host(const std::string& shared, const std::map<std::string, std::string>& pools)
+      : daemon_(storages(pools)) {
+    Queue_Manager::instance()->set_directory(g_dir + "/queue");
+    Job_Manager::configure(g_dir + "/jobs");
+    Host_Manager* host = Host_Manager::instance();
+    host->reset();
+    host->set_uuid(kHostUuid);
+    host->set_access_key("bench-access-key");
+    Host_ID::instance().set(kHostUuid);
+    auto channel = std::make_shared<JSON_RPC_Channel>();
+    channel->host = "127.0.0.1";
+    channel->port = static_cast<std::uint16_t>(daemon_.port());
+    Global_JSON_RPC_Channel::set(channel);
+    if (pools.empty()) {
+      host->set_role(Host_Manager::ROLE_SERVER);
+      database::Database db;
+      db.name("storage_catalog").type(database::Database::SQLITE).path(shared);
+      database::Manager::instance()->configure("storage_catalog", db);
+      database::sql::Legacy_Manager::instance()->close("storage_catalog");
+    } else {
+      host->set_role(Host_Manager::ROLE_AGENT);
+    }
+    front_ = Storage_Catalog_Manager::instance();
+    front_->init("127.0.0.1", static_cast<std::uint16_t>(daemon_.port()), false);
+    ok_ = front_->open();
+  }
+  ~Front_Host() {
+    Storage_Catalog_Manager::close_instance();
+    database::sql::Legacy_Manager::instance()->close("storage_catalog");
+    database::Manager::instance()->unconfigure("storage_catalog");
+    Queue_Manager::instance()->close_all();
+    Job_Manager::close_instance();
+    Host_Manager::instance()->reset();
+    HTTP_Options::instance()->reset();
+    Global_JSON_RPC_Channel::reset();
+  }
+  bool ok() const { return ok_; }
+  Storage_Catalog_Manager& front() { return *front_; }
+  Bench_Daemon& daemon() { return daemon_; }
+
+ private:
+  static std::string storages(const std::map<std::string, std::string>& pools) {
+    Array rows;
+    for (const auto& pool : pools) {
+      Object attrs{{"attached_hosts", Object{{kHostUuid, pool.second}}}};
+      rows.push_back(Object{{"pool_uuid", pool.first}, {"extended_attrs", attrs}});
+    }
+    return JSON_Dump(Value(Object{{"rows", rows}}), false);
+  }
+
+  Bench_Daemon daemon_;
+  Storage_Catalog_Manager* front_ = nullptr;
+  bool ok_ = false;
+};
+
+Object device_record(const std::string& uuid, const std::string& pool, const std::string& dir) {
+  return Object{{"uuid", uuid},
+                {"url", "file://" + dir},
+                {"pool_uuid", pool},
+                {"extended_attrs", Object{{"attached_hosts", Object{{kHostUuid, dir}}}}}};
+}
+
+std::string fresh_folder(const std::string& name) {
+  std::string dir = g_dir + "/" + name;
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+void add_catalog_front_server_lib(benchmark::State& state) {
+  std::string shared = fresh_folder("front-add-server") + "/shared.db";
+  Front_Host host(shared, {});
+  if (!host.ok() || !host.front().add_pool(pool_record(kRefPool))) {
+    state.SkipWithError("front not opened");
+    return;
+  }
+  long long n = 0;
+  timed(state, [&] { return host.front().add_catalog(kRefPool, new_set_record(++n)); });
+}
+
+void add_catalog_front_agent_lib(benchmark::State& state) {
+  std::string dir = fresh_folder("front-add-agent");
+  std::string pool_dir = Storage_Catalog_Manager::gen_local_pool_path(kRefPool, dir, true);
+  Front_Host host("", {{kRefPool, pool_dir}});
+  if (!host.ok() || !host.front().add_pool(pool_record(kRefPool))) {
+    state.SkipWithError("front not opened");
+    return;
+  }
+  long long n = 0;
+  timed(state, [&] { return host.front().add_catalog(kRefPool, new_set_record(++n)); });
+}
+
+// A chain of `length` sets of one resource on a server host's shared
+// catalog: a full backup and incrementals a minute apart, all online.
+const int kChainLength = 1000;
+
+std::string chain_set_uuid(int k) {
+  return hex_uuid(0xc4a1, k);
+}
+
+std::string chain_catalog() {
+  std::string dir = g_dir + "/front-chain";
+  std::string shared = dir + "/shared.db";
+  std::ifstream exists(shared);
+  if (exists.good())
+    return shared;
+  fresh_folder("front-chain");
+  std::string pool_dir = fresh_folder("front-chain/pool");
+  Front_Host host(shared, {});
+  if (!host.ok() || !host.front().add_pool(pool_record(kRefPool)) ||
+      !host.front().add_device(device_record(hex_uuid(0xd1, 1), kRefPool, pool_dir)))
+    return std::string();
+  for (int k = 0; k < kChainLength; ++k) {
+    Object set = new_set_record(k);
+    set["uuid"] = chain_set_uuid(k);
+    set["incarnation"] = chain_set_uuid(0);
+    set["backup_type"] = k == 0 ? "full" : "incr";
+    std::time_t t = 1714557600 + k * 60LL;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    set["backup_time"] = text;
+    if (!host.front().add_catalog(kRefPool, set))
+      return std::string();
+  }
+  return shared;
+}
+
+void dependents_lib(benchmark::State& state) {
+  std::string shared = chain_catalog();
+  if (shared.empty()) {
+    state.SkipWithError("chain not built");
+    return;
+  }
+  Front_Host host(shared, {});
+  if (!host.ok()) {
+    state.SkipWithError("front not opened");
+    return;
+  }
+  Catalog_Dependence_Resolver resolver(kRefPool);
+  timed(state, [&] {
+    Catalog_Dependence_Group group;
+    return resolver.get_dependents(chain_set_uuid(0), group) &&
+           group.catalogs.size() == static_cast<std::size_t>(kChainLength - 1);
+  });
+}
+
+void dependents_ref(benchmark::State& state) {
+  std::string shared = chain_catalog();
+  sqlite3* db = shared.empty() ? nullptr : sqlite_open(shared);
+  if (db == nullptr) {
+    state.SkipWithError("chain not built");
+    return;
+  }
+  {
+    Prepared chain(db, "SELECT c.* FROM " + table(kRefPool) +
+                           " c WHERE c.incarnation = (SELECT "
+                           "incarnation FROM " +
+                           table(kRefPool) +
+                           " WHERE uuid = ?) AND c.state & 1 = 1 AND c.backup_time > (SELECT "
+                           "backup_time FROM " +
+                           table(kRefPool) + " WHERE uuid = ?1) ORDER BY c.backup_time");
+    std::string first = blob(chain_set_uuid(0));
+    timed(state, [&] {
+      sqlite3_bind_blob(chain.stmt, 1, first.data(), static_cast<int>(first.size()), SQLITE_STATIC);
+      Row_Sink sink;
+      int rows = 0;
+      return step_all(chain.stmt, sink, &rows) && rows == kChainLength - 1;
+    });
+  }
+  sqlite3_close(db);
+}
+
+// 1,000 pools, each with a file device and fresh usage figures, on a
+// server host's shared catalog.
+const int kUsagePools = 1000;
+
+std::string usage_pool(int k) {
+  return hex_uuid(0xf00d, k);
+}
+
+std::string usage_catalog() {
+  std::string dir = g_dir + "/front-usage";
+  std::string shared = dir + "/shared.db";
+  std::ifstream exists(shared);
+  if (exists.good())
+    return shared;
+  fresh_folder("front-usage");
+  Front_Host host(shared, {});
+  if (!host.ok())
+    return std::string();
+  for (int k = 0; k < kUsagePools; ++k) {
+    std::string pool_dir = dir + "/pool-" + std::to_string(k);
+    std::filesystem::create_directories(pool_dir);
+    if (!host.front().add_pool(pool_record(usage_pool(k).c_str())) ||
+        !host.front().add_device(device_record(hex_uuid(0xd2, k), usage_pool(k), pool_dir)))
+      return std::string();
+  }
+  return shared;
+}
+
+// Gives every pool a change to report, with figures too fresh to recompute.
+bool change_usages(Storage_Catalog_Manager& front, long long round) {
+  database::sql::Connection_Ptr conn = front.get_connection(usage_pool(0));
+  return conn && conn->execute("UPDATE storage_catalog_pool_usage SET update_time = " +
+                               std::to_string(1000000 + round) +
+                               ", notify_time = 0, catalog_size = " + std::to_string(round) +
+                               ", resync_time = " + std::to_string(std::time(nullptr)));
+}
+
+void sync_usages_lib(benchmark::State& state) {
+  std::string shared = usage_catalog();
+  if (shared.empty()) {
+    state.SkipWithError("pools not built");
+    return;
+  }
+  Front_Host host(shared, {});
+  if (!host.ok()) {
+    state.SkipWithError("front not opened");
+    return;
+  }
+  long long round = 0;
+  reset_peak();
+  for (auto _ : state) {
+    state.PauseTiming();
+    bool changed = change_usages(host.front(), ++round);
+    state.ResumeTiming();
+    if (!changed || !host.front().sync_usages()) {
+      state.SkipWithError("sync failed");
+      break;
+    }
+  }
+  state.counters["peak_mb"] = peak_mb();
+  if (host.daemon().last_body().find(usage_pool(kUsagePools - 1)) == std::string::npos)
+    state.SkipWithError("not every pool was reported");
+}
+
+// One POST of the body the front sends, straight through httplib.
+void sync_usages_ref(benchmark::State& state) {
+  std::string shared = usage_catalog();
+  if (shared.empty()) {
+    state.SkipWithError("pools not built");
+    return;
+  }
+  Front_Host host(shared, {});
+  if (!host.ok() || !change_usages(host.front(), 1) || !host.front().sync_usages()) {
+    state.SkipWithError("front not opened");
+    return;
+  }
+  const std::string body = host.daemon().last_body();
+  const int port = host.daemon().port();
+  timed(state, [&] {
+    httplib::Client client("127.0.0.1", port);
+    auto reply = client.Post("/kx/jr", body, "application/json");
+    return reply && reply->status == 200 && reply->body == kRpcAccepted;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// The single-device file calculator's walk against du over the same tree:
+// g_files small files, 100 to a folder, folders ten to a parent.
+
+std::string usage_tree() {
+  std::string root = g_dir + "/tree-" + std::to_string(g_files);
+  std::ifstream done(root + ".done");
+  if (done.good())
+    return root;
+  fresh_folder("tree-" + std::to_string(g_files));
+  for (long long f = 0; f * 100 < g_files; ++f) {
+    std::filesystem::path dir =
+        std::filesystem::path(root) / std::to_string(f % 10) / std::to_string(f);
+    std::filesystem::create_directories(dir);
+    for (long long i = 0; i < 100 && f * 100 + i < g_files; ++i)
+      std::ofstream(dir / std::to_string(i)) << std::string(100 + i * 37, 'x');
+  }
+  std::ofstream(root + ".done") << "";
+  return root;
+}
+
+void usage_walk_lib(benchmark::State& state) {
+  std::string root = usage_tree();
+  Host_ID::instance().set(kHostUuid);
+  Object device{{"uuid", hex_uuid(0xd3, 1)},
+                {"pool_uuid", kRefPool},
+                {"url", "file://" + root},
+                {"extended_attrs", Object{{"attached_hosts", Object{{kHostUuid, root}}}}}};
+  HTTP_Pool_Usage_Calculator calculator(Array{device}, false);
+  timed(state, [&] {
+    Object usage;
+    return calculator.calculate(usage) && usage["files"] == g_files;
+  });
+}
+
+// du as a process of its own, its output thrown away.
+void du_ref(benchmark::State& state, bool apparent) {
+  std::string root = usage_tree();
+  std::vector<std::string> args{"du", "-s"};
+  if (apparent)
+    args.push_back("--apparent-size");
+  args.push_back(root);
+  std::vector<char*> argv;
+  for (std::string& arg : args)
+    argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  timed(state, [&] {
+    pid_t pid = 0;
+    int status = 0;
+    return posix_spawnp(&pid, "du", &actions, nullptr, argv.data(), environ) == 0 &&
+           waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  });
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+// ---------------------------------------------------------------------------
 
 void register_pair(const std::string& name, long long size,
                    std::function<void(benchmark::State&)> lib,
@@ -705,10 +1100,24 @@ void register_pair(const std::string& name, long long size,
   benchmark::RegisterBenchmark((base + "ref").c_str(), ref)->Unit(benchmark::kMillisecond);
 }
 
+// The cases through the front and the usage walk.
+void register_front_cases() {
+  register_pair("add_catalog_front_server", 0, add_catalog_front_server_lib,
+                add_catalog_sqlite_ref);
+  register_pair("add_catalog_front_agent", 0, add_catalog_front_agent_lib, add_catalog_sqlite_ref);
+  register_pair("get_dependents", kChainLength, dependents_lib, dependents_ref);
+  register_pair("sync_usages", kUsagePools, sync_usages_lib, sync_usages_ref);
+  register_pair("usage_walk_du", g_files, usage_walk_lib,
+                [](benchmark::State& s) { du_ref(s, false); });
+  register_pair("usage_walk_du_apparent", g_files, usage_walk_lib,
+                [](benchmark::State& s) { du_ref(s, true); });
+}
+
 void register_cases(const std::vector<long long>& sizes) {
   register_pair("add_catalog_sqlite", 0, add_catalog_sqlite_lib, add_catalog_sqlite_ref);
   if (!mariadb_socket().empty())
     register_pair("add_catalog_mariadb", 0, add_catalog_mariadb_lib, add_catalog_mariadb_ref);
+  register_front_cases();
   for (long long n : sizes) {
     register_pair(
         "query_catalog_detail", n, [n](benchmark::State& s) { query_catalog_lib(s, n, true); },
@@ -737,6 +1146,8 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg.compare(0, 11, "--scat_dir=") == 0) {
       g_dir = arg.substr(11);
+    } else if (arg.compare(0, 13, "--scat_files=") == 0) {
+      g_files = std::atoll(arg.c_str() + 13);
     } else if (arg.compare(0, 13, "--scat_sizes=") == 0) {
       std::string list = arg.substr(13);
       for (std::size_t at = 0; at < list.size();) {

@@ -1,6 +1,7 @@
 #include "platform/sql/connection.h"
 
 #include <cstdlib>
+#include <unordered_map>
 
 #include "platform/runtime/log.h"
 #include "platform/sql/connection_pool.h"
@@ -72,19 +73,51 @@ namespace sql {
 
 namespace {
 
-const Binding_Value* find_binding(const Bindings& bindings, const std::string& name) {
-  for (const auto& b : bindings)
-    if (b.first == name)
-      return &b.second;
-  return nullptr;
+// The bindings of a statement's parameters by name. A long list (a large
+// IN list) is indexed: searched once per mark, it would cost the square
+// of its length.
+class Binding_Index {
+ public:
+  static const std::size_t kNone = static_cast<std::size_t>(-1);
+
+  explicit Binding_Index(const Bindings& bindings) : bindings_(bindings) {
+    if (bindings.size() <= kLinear)
+      return;
+    index_.reserve(bindings.size());
+    for (std::size_t i = 0; i < bindings.size(); ++i)
+      index_.emplace(bindings[i].first, i);  // the first of a name wins, as in the search
+  }
+
+  // The position of the binding named `name`; kNone when there is none.
+  std::size_t find(const std::string& name) const {
+    if (bindings_.size() > kLinear) {
+      auto found = index_.find(name);
+      return found != index_.end() ? found->second : kNone;
+    }
+    for (std::size_t i = 0; i < bindings_.size(); ++i)
+      if (bindings_[i].first == name)
+        return i;
+    return kNone;
+  }
+
+ private:
+  static const std::size_t kLinear = 16;
+  const Bindings& bindings_;
+  std::unordered_map<std::string, std::size_t> index_;
+};
+
+bool starts_quote_or_mark(char c) {
+  return c == '\'' || c == '"' || c == '`' || c == ':';
 }
 
-}  // namespace
-
-bool to_positional(const std::string& text, const Bindings& bindings, std::string& out,
-                   std::vector<Binding_Value>& values, std::string& error) {
+// to_positional, giving for each mark the position of its binding.
+bool positional_order(const std::string& text, const Bindings& bindings, std::string& out,
+                      std::vector<std::size_t>& order, std::string& error) {
   out.clear();
-  values.clear();
+  order.clear();
+  out.reserve(text.size());
+  order.reserve(bindings.size());
+  const Binding_Index index(bindings);
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n) {
@@ -114,19 +147,87 @@ bool to_positional(const std::string& text, const Bindings& bindings, std::strin
       while (j < n && is_name_char(text[j]))
         ++j;
       std::string name = text.substr(i + 1, j - i - 1);
-      const Binding_Value* v = find_binding(bindings, name);
-      if (v == nullptr) {
+      std::size_t at = index.find(name);
+      if (at == Binding_Index::kNone) {
         error = "no value bound to :" + name;
         return false;
       }
-      values.push_back(*v);
+      order.push_back(at);
       out.push_back('?');
       i = j;
       continue;
     }
-    out.push_back(c);
-    ++i;
+    if (c == ':') {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    // Plain text up to the next quote or colon, in one piece.
+    std::size_t j = i + 1;
+    while (j < n && !starts_quote_or_mark(text[j]))
+      ++j;
+    out.append(text, i, j - i);
+    i = j;
   }
+  return true;
+}
+
+// The positional forms of the statements a thread prepared lately. A
+// statement run again (an insert for every record added) renders to the
+// same text with the same names bound, and its form is taken from here
+// instead of being worked out anew. Texts longer than kLongest are not
+// kept, and the forms are dropped whole when there are kForms of them.
+class Positional_Forms {
+ public:
+  // The form of `text` for bindings of the names of `bindings`; null when
+  // there is none.
+  const std::pair<std::string, std::vector<std::size_t>>* find(const std::string& text,
+                                                               const Bindings& bindings) const {
+    auto found = forms_.find(text);
+    if (found == forms_.end() || found->second.names.size() != bindings.size())
+      return nullptr;
+    for (std::size_t i = 0; i < bindings.size(); ++i)
+      if (found->second.names[i] != bindings[i].first)
+        return nullptr;
+    return &found->second.form;
+  }
+
+  void keep(const std::string& text, const Bindings& bindings, const std::string& positional,
+            const std::vector<std::size_t>& order) {
+    if (text.size() > kLongest)
+      return;
+    if (forms_.size() >= kForms)
+      forms_.clear();
+    Entry& entry = forms_[text];
+    entry.names.clear();
+    for (const auto& b : bindings)
+      entry.names.push_back(b.first);
+    entry.form = {positional, order};
+  }
+
+ private:
+  static const std::size_t kLongest = 2048;
+  static const std::size_t kForms = 64;
+  struct Entry {
+    std::vector<std::string> names;
+    std::pair<std::string, std::vector<std::size_t>> form;
+  };
+  std::unordered_map<std::string, Entry> forms_;
+};
+
+thread_local Positional_Forms t_forms;
+
+}  // namespace
+
+bool to_positional(const std::string& text, const Bindings& bindings, std::string& out,
+                   std::vector<Binding_Value>& values, std::string& error) {
+  std::vector<std::size_t> order;
+  values.clear();
+  if (!positional_order(text, bindings, out, order, error))
+    return false;
+  values.reserve(order.size());
+  for (std::size_t at : order)
+    values.push_back(bindings[at].second);
   return true;
 }
 
@@ -142,14 +243,26 @@ std::unique_ptr<Statement> Connection::prepare(const SQL& statement) {
     log_failure("invalid statement", ctx.text());
     return nullptr;
   }
+  const Bindings& bindings = ctx.bindings();
   std::string text;
-  std::vector<Binding_Value> values;
-  std::string error;
-  if (!to_positional(ctx.text(), ctx.bindings(), text, values, error)) {
-    set_error(error);
-    log_failure("invalid statement", ctx.text());
-    return nullptr;
+  std::vector<std::size_t> made;
+  const std::vector<std::size_t>* order = &made;
+  if (const auto* form = t_forms.find(ctx.text(), bindings)) {
+    text = form->first;
+    order = &form->second;
+  } else {
+    std::string error;
+    if (!positional_order(ctx.text(), bindings, text, made, error)) {
+      set_error(error);
+      log_failure("invalid statement", ctx.text());
+      return nullptr;
+    }
+    t_forms.keep(ctx.text(), bindings, text, made);
   }
+  std::vector<Binding_Value> values;
+  values.reserve(order->size());
+  for (std::size_t at : *order)
+    values.push_back(bindings[at].second);
   std::unique_ptr<Statement> s = prepare_positional(text, std::move(values));
   if (!s)
     log_failure("prepare failed", ctx.text());

@@ -13,6 +13,21 @@ std::string strip_colon(const std::string& name) {
   return !name.empty() && name[0] == ':' ? name.substr(1) : name;
 }
 
+// quote_identifier(name) appended to `text`.
+void append_quoted_identifier(std::string& text, const std::string& name) {
+  text.push_back('`');
+  if (name.find('`') == std::string::npos) {
+    text += name;
+  } else {
+    for (char c : name) {
+      if (c == '`')
+        text.push_back('`');
+      text.push_back(c);
+    }
+  }
+  text.push_back('`');
+}
+
 }  // namespace
 
 const char* no_limit(int dialect) {
@@ -20,12 +35,20 @@ const char* no_limit(int dialect) {
   return dialect == DIALECT_MYSQL ? "18446744073709551615" : "-1";
 }
 
+// ASCII is answered without the C library's locale lookup: names are
+// checked character by character for every statement rendered.
 bool is_name_start(char c) {
-  return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+  unsigned char u = static_cast<unsigned char>(c);
+  if (u < 0x80)
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || c == '_';
+  return std::isalpha(u);
 }
 
 bool is_name_char(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  unsigned char u = static_cast<unsigned char>(c);
+  if (u < 0x80)
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || c == '_';
+  return std::isalnum(u);
 }
 
 bool is_identifier(const std::string& text) {
@@ -76,9 +99,9 @@ std::string quote_identifier(const std::string& name) {
 // Render_Context
 
 std::string Render_Context::add_value(const Binding_Value& value) {
-  std::string name = "_p" + std::to_string(++next_);
-  bindings_.emplace_back(name, value);
-  return ":" + name;
+  std::string mark = ":_p" + std::to_string(++next_);
+  bindings_.emplace_back(mark.substr(1), value);
+  return mark;
 }
 
 void Render_Context::add_named(const std::string& name, const Binding_Value& value) {
@@ -604,6 +627,8 @@ Insert_SQL& Insert_SQL::table(const std::string& name) {
 }
 
 void Insert_SQL::add_column(Column column) {
+  if (columns_.empty())
+    columns_.reserve(16);  // a record's columns, without growing one by one
   if (!is_identifier(column.name))
     invalidate("'" + column.name + "' is not a column name");
   columns_.push_back(std::move(column));
@@ -626,7 +651,7 @@ bool Insert_SQL::value_key(const Object& record, const std::string& key, int kin
   Binding_Value v;
   int found = member_value(record, key, kind, v);
   if (found > 0)
-    value(key, v);
+    add_column(Column{key, false, std::string(), std::move(v)});
   return found >= 0;
 }
 
@@ -652,11 +677,17 @@ bool Insert_SQL::render(Render_Context& ctx) const {
     text += mysql ? "INSERT IGNORE INTO " : "INSERT OR IGNORE INTO ";
   else
     text += "INSERT INTO ";
-  text += quote_identifier(table_) + " (";
+  // Sized once: an insert is rendered for every record added.
+  std::size_t size = text.size() + table_.size() + 32;
+  for (const Column& c : columns_)
+    size += 2 * c.name.size() + c.expression.size() + 16;
+  text.reserve(size);
+  append_quoted_identifier(text, table_);
+  text += " (";
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (i > 0)
       text += ", ";
-    text += quote_identifier(columns_[i].name);
+    append_quoted_identifier(text, columns_[i].name);
   }
   text += ") VALUES (";
   for (std::size_t i = 0; i < columns_.size(); ++i) {

@@ -16,6 +16,10 @@
 #include "storaged/storage_catalog/storage_catalog_manager_database_impl.h"
 
 #include <algorithm>
+#include <cctype>
+#include <iterator>
+#include <memory>
+#include <unordered_map>
 
 #include "platform/runtime/log.h"
 #include "platform/runtime/uuid.h"
@@ -230,70 +234,74 @@ bool read_chain(const Connection_Ptr& conn, const std::string& pool, const std::
   return true;
 }
 
-// Steps that fill `incarnation_info` for the requested sets: those the
-// pool holds with their chain, state and restorability, the others with
-// their uuid alone.
-// Uuids per statement when a list is written to a temporary table: a few
-// statements for a long list, well under every engine's limit on values.
-const std::size_t kInsertChunk = 500;
+// Uuids per statement that fills `incarnation_info`: a few statements for
+// a long request, well under every engine's limit on bound values.
+const std::size_t kRequestChunk = 1024;
 
-// Runs `head` followed by one "(:uN)" row per uuid of `uuids`, a chunk at
-// a time. False when a uuid is malformed or a statement fails.
-bool insert_uuid_rows(const Connection_Ptr& conn, const std::string& head,
-                      const std::vector<std::string>& uuids) {
-  for (std::size_t at = 0; at < uuids.size(); at += kInsertChunk) {
-    std::size_t n = std::min(kInsertChunk, uuids.size() - at);
-    std::string text = head;
-    for (std::size_t i = 0; i < n; ++i)
-      text += (i == 0 ? "(:u" : ", (:u") + std::to_string(i) + ")";
-    SQL insert(text);
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!insert.bind_uuid("u" + std::to_string(i), uuids[at + i]))
-        return false;
+// `uuids` (each a uuid) in lower case, as the database hands uuids back.
+std::vector<std::string> lower_case(std::vector<std::string> uuids) {
+  for (std::string& uuid : uuids)
+    std::transform(uuid.begin(), uuid.end(), uuid.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return uuids;
+}
+
+// INSERT INTO incarnation_info, for the sets among `uuids` that the pool
+// holds (each once): chain, state and restorability. A set is restorable
+// when no set of its chain up to its time is missing or offline; a set
+// without a chain has no start to restore from, as the test of a single
+// set finds too. The list is bound under generated names, which need no
+// search for a name bound before, and padded to a power of two with its
+// last uuid, so that a few texts serve every request and stay prepared.
+class Fill_Incarnation_Info_SQL : public SQL {
+ public:
+  Fill_Incarnation_Info_SQL(const std::string& pool,
+                            std::vector<database::sql::Binding_Value> uuids)
+      : table_(Catalog_Table(pool).sql()), uuids_(std::move(uuids)) {}
+
+  bool render(Render_Context& ctx) const override {
+    std::string& text = ctx.text();
+    text +=
+        "insert into incarnation_info select c.uuid, c.incarnation, c.state, c.backup_time, "
+        "c.incarnation IS NOT NULL AND NOT EXISTS (select 1 from " +
+        table_ +
+        " b where b.incarnation = c.incarnation and (b.state & 1 = 0 or b.state & 2 = 2) "
+        "and b.backup_time <= c.backup_time) from " +
+        table_ + " c where c.uuid in (";
+    std::size_t marks = 1;
+    while (marks < uuids_.size())
+      marks *= 2;
+    for (std::size_t i = 0; i < marks; ++i) {
+      if (i > 0)
+        text += ", ";
+      text += ctx.add_value(uuids_[std::min(i, uuids_.size() - 1)]);
     }
-    if (!conn->execute(insert))
+    text += ");";
+    return ctx.ok();
+  }
+
+ private:
+  std::string table_;
+  std::vector<database::sql::Binding_Value> uuids_;
+};
+
+// Fills `incarnation_info` for `requested`, a chunk at a time. False when
+// a uuid is malformed or a statement fails.
+bool fill_incarnation_info(const Connection_Ptr& conn, const std::string& pool,
+                           const std::vector<std::string>& requested) {
+  for (std::size_t at = 0; at < requested.size(); at += kRequestChunk) {
+    std::size_t n = std::min(kRequestChunk, requested.size() - at);
+    std::vector<database::sql::Binding_Value> chunk(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!database::sql::Binding_Value::uuid(requested[at + i], chunk[i])) {
+        LOG_ERROR("Failed to get incarnation info: '%s' is not a uuid.", requested[at + i].c_str());
+        return false;
+      }
+    }
+    if (!conn->execute(Fill_Incarnation_Info_SQL(pool, std::move(chunk))))
       return false;
   }
   return true;
-}
-
-bool fill_incarnation_info(const Connection_Ptr& conn, const std::string& pool,
-                           const std::vector<std::string>& requested) {
-  if (!insert_uuid_rows(conn, "insert into exclude_incarnation values ", requested))
-    return false;
-  // A set without a chain has no start to restore from: not restorable,
-  // as the restorability test of a single set finds too.
-  if (!conn->execute(SQL("insert into incarnation_info   select c.uuid, c.incarnation, c.state, "
-                         "c.backup_time, c.incarnation IS NOT NULL   from " +
-                         Catalog_Table(pool).sql() +
-                         " c join exclude_incarnation i on c.uuid = i.incarnation;")))
-    return false;
-  std::vector<std::string> broken;
-  SQL find_broken("select distinct(i.uuid) `uuid` from " + Catalog_Table(pool).sql() +
-                  " c     join incarnation_info i on c.incarnation = i.incarnation    where "
-                  "(c.state & 1 = 0 or c.state & 2 = 2) and            c.backup_time <= "
-                  "i.backup_time group by i.uuid");
-  if (!read_column(conn, find_broken, "uuid", broken))
-    return false;
-  if (!broken.empty()) {
-    Update_SQL mark;
-    mark.table("incarnation_info").set("is_restorable", 0);
-    mark.where().and_filter()->add_in_uuid_item("uuid", broken);
-    if (!conn->execute(mark))
-      return false;
-  }
-  std::vector<std::string> held;
-  std::vector<std::string> asked;
-  if (!read_column(conn, SQL("select uuid from incarnation_info"), "uuid", held) ||
-      !read_column(conn, SQL("select incarnation from exclude_incarnation"), "incarnation", asked))
-    return false;
-  const std::set<std::string> known(held.begin(), held.end());
-  std::vector<std::string> missing;
-  for (const std::string& uuid : asked) {
-    if (known.count(uuid) == 0)
-      missing.push_back(uuid);
-  }
-  return insert_uuid_rows(conn, "insert into incarnation_info (uuid) values ", missing);
 }
 
 Object unknown_set(const Value& uuid, const std::string& pool) {
@@ -304,33 +312,75 @@ Object unknown_set(const Value& uuid, const std::string& pool) {
                 {"restorable", false}};
 }
 
-// The answer for one row of `incarnation_info`.
-Object incarnation_report(const Connection_Ptr& conn, const std::string& pool, const Object& row) {
-  const Value uuid = row.count("uuid") != 0 ? row.at("uuid") : Value();
-  auto state_member = row.find("state");
-  if (state_member == row.end() || !state_member->second.is_number_integer())
+// The answer for a set the pool holds, from its row of `incarnation_info`
+// and the target of its replicate job (null when it has none).
+Object incarnation_report(const std::string& pool, Value uuid, Value incarnation,
+                          const Value& state_value, const Value& restorable, Value target) {
+  if (!state_value.is_number_integer())
     return unknown_set(uuid, pool);
-  Object report{{"uuid", uuid}, {"pool_uuid", pool}};
-  long long state = state_member->second.get<long long>();
+  const bool has_uuid = uuid.is_string();
+  Object report{{"uuid", std::move(uuid)}, {"pool_uuid", pool}};
+  long long state = state_value.get<long long>();
   if (state & CST_REPLICATED) {
-    Object job;
-    const std::string* target = nullptr;
-    if (uuid.is_string() && find_replicate_job(conn, uuid.get<std::string>(), pool, job))
-      target = object_get_str(job, "target_pool_uuid");
-    if (target != nullptr)
-      report["target_pool_uuid"] = *target;
+    if (has_uuid && target.is_string())
+      report["target_pool_uuid"] = std::move(target);
     else
       state &= ~static_cast<long long>(CST_REPLICATED);
   }
   Array names;
   catalog_state_to_array(static_cast<Catalog_State>(state), names);
   report["state"] = std::move(names);
-  auto restorable = row.find("is_restorable");
-  report["restorable"] = restorable != row.end() && restorable->second.is_number() &&
-                         restorable->second.get<long long>() != 0;
-  auto incarnation = row.find("incarnation");
-  report["incarnation"] = incarnation != row.end() ? incarnation->second : Value("");
+  report["restorable"] = restorable.is_number() && restorable.get<long long>() != 0;
+  report["incarnation"] = std::move(incarnation);
   return report;
+}
+
+// An answer and where it went into the list of answers, once it did.
+struct Held_Report {
+  Object report;
+  std::size_t at = static_cast<std::size_t>(-1);
+};
+
+// The answers for the rows of `incarnation_info`, by uuid. Each replicated
+// set is answered with the target of the replicate job that copied it out
+// of `pool` through a relation that still exists, looked up in the same
+// statement: a lookup per replicated set made a large request cost a round
+// trip per set. Of several such jobs the lowest target is taken, so the
+// answer does not depend on the order an engine reads them in. The rows
+// are read straight into answers, without a JSON row each on the way.
+bool read_incarnation_reports(const Connection_Ptr& conn, const std::string& pool,
+                              std::unordered_map<std::string, Held_Report>& held) {
+  SQL report(
+      "SELECT i.uuid, i.incarnation, i.state, i.is_restorable, CASE WHEN i.state & 16 = 16 THEN "
+      "(SELECT MIN(j.target_pool_uuid) FROM `storage_catalog_pool_replicate_job` j, "
+      "`storage_catalog_storage_pool_replicate` r WHERE j.source_pool_uuid = r.source_uuid AND "
+      "j.target_pool_uuid = r.target_uuid AND j.catalog_uuid = i.uuid AND j.source_pool_uuid = "
+      ":pool) END target_pool_uuid FROM incarnation_info i;");
+  if (!report.bind_uuid("pool", pool))
+    return false;
+  std::unique_ptr<database::sql::Statement> rows = conn->prepare(report);
+  if (!rows)
+    return false;
+  const database::sql::Query_Result_Handler& values =
+      database::sql::Query_Result_Handler::catalog();
+  const char* const columns[] = {"uuid", "incarnation", "state", "is_restorable",
+                                 "target_pool_uuid"};
+  int rc;
+  while ((rc = rows->step()) == 1) {
+    Value row[5];
+    for (int i = 0; i < 5; ++i)
+      row[i] = values.to_value(columns[i], rows->column(i));
+    if (!row[0].is_string())
+      continue;
+    Held_Report& answer = held[row[0].get<std::string>()];
+    answer.report = incarnation_report(pool, std::move(row[0]), std::move(row[1]), row[2], row[3],
+                                       std::move(row[4]));
+  }
+  if (rc < 0) {
+    LOG_ERROR("Query failed: %s [%s]", rows->error().c_str(), report.str(conn->dialect()).c_str());
+    return false;
+  }
+  return true;
 }
 
 long long sum_or_zero(const Value& value) {
@@ -412,7 +462,7 @@ bool Storage_Catalog_Manager_Database_Impl::get_incarnation_info(const std::stri
         out.push_back(unknown_set(uuid, pool));
       return true;
     }
-    const std::vector<std::string> requested = uuid_list(uuids);
+    const std::vector<std::string> requested = lower_case(uuid_list(uuids));
     Connection_Ptr conn = get_connection();
     if (!conn)
       return false;
@@ -424,20 +474,33 @@ bool Storage_Catalog_Manager_Database_Impl::get_incarnation_info(const std::stri
       Temporary_Rows scratch(conn, {"exclude_incarnation", "incarnation_info"});
       if (!scratch.clear() || !fill_incarnation_info(conn, pool, requested))
         return false;
-      Value rows;
-      SQL report("select * from incarnation_info;");
-      Legacy_Cursor cursor(conn, report, Legacy_Cursor::ROWS_RAW, 0);
-      if (!cursor.fetch(rows) || !rows.is_array())
+      std::unordered_map<std::string, Held_Report> held;
+      if (!read_incarnation_reports(conn, pool, held))
         return false;
-      for (const Value& row : rows) {
-        if (row.is_object())
-          reports.push_back(incarnation_report(conn, pool, row.get_ref<const Object&>()));
+      // The sets the pool holds in the order asked, then those it does
+      // not; a set asked twice is answered twice.
+      reports.reserve(requested.size());
+      std::vector<const std::string*> missing;
+      for (const std::string& uuid : requested) {
+        auto found = held.find(uuid);
+        if (found == held.end()) {
+          missing.push_back(&uuid);
+        } else if (found->second.at < reports.size()) {
+          Value again = reports[found->second.at];
+          reports.push_back(std::move(again));
+        } else {
+          found->second.at = reports.size();
+          reports.push_back(std::move(found->second.report));
+        }
       }
+      for (const std::string* uuid : missing)
+        reports.push_back(unknown_set(*uuid, pool));
       return scratch.finish(true);
     });
     if (!done)
       return false;
-    out.insert(out.end(), reports.begin(), reports.end());
+    out.insert(out.end(), std::make_move_iterator(reports.begin()),
+               std::make_move_iterator(reports.end()));
     return true;
   });
 }

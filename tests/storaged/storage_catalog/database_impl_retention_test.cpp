@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <random>
 
 #include "platform/sql/cursor.h"
@@ -480,6 +481,73 @@ TEST_P(Retention, IncarnationInfoOfUnknownPoolsAndBadRequests) {
   EXPECT_FALSE(impl_->get_incarnation_info(pool_, Array{u(1)}, reports));
   EXPECT_EQ(temporary_rows(conn), 0);
   EXPECT_TRUE(reports.empty());
+}
+
+TEST_P(Retention, IncarnationInfoAnswersALongRequestInTheOrderAsked) {
+  // More sets than one statement asks for, replicated ones on both sides
+  // of the chunk boundary; set 1 has jobs to two targets, set 1029 none.
+  const int kSets = 1030;
+  std::vector<int> replicated{1, 500, 1023, 1024, 1025, 1029};
+  for (int k = 1; k <= kSets; ++k) {
+    bool copied = std::find(replicated.begin(), replicated.end(), k) != replicated.end();
+    add(k, k, "2024-01-01 00:00:00", copied ? 1 | 16 : 1);
+  }
+  add_relation(1);
+  add_relation(2);
+  add_job("replicate", 1, "succeeded", u(0xA02));
+  for (int k : replicated) {
+    if (k != 1029)
+      add_job("replicate", k, "succeeded");
+  }
+  // Newest first, an unknown set among them, one set twice and one in
+  // capitals.
+  Array asked;
+  for (int k = kSets; k >= 1; --k) {
+    asked.push_back(u(k));
+    if (k == 700)
+      asked.push_back(u(0xEEEE));
+  }
+  asked.push_back(u(1024));
+  for (Value& uuid : asked) {
+    if (uuid == u(0x1AB))
+      uuid =
+          "00000000000000000000000000000"
+          "1AB";
+  }
+  Array reports;
+  ASSERT_TRUE(impl_->get_incarnation_info(pool_, asked, reports)) << log_.dump();
+  ASSERT_EQ(reports.size(), asked.size());
+  // The held sets in the order asked, then the unknown one.
+  std::vector<std::string> expected;
+  for (const Value& uuid : asked) {
+    std::string lower = uuid.get<std::string>();
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    if (lower != u(0xEEEE))
+      expected.push_back(lower);
+  }
+  expected.push_back(u(0xEEEE));
+  EXPECT_EQ(uuids(reports), expected);
+  EXPECT_EQ(reports.back(), no_info(pool_, u(0xEEEE)));
+  std::map<std::string, Value> by_uuid;
+  for (const Value& report : reports)
+    by_uuid[report["uuid"].get<std::string>()] = report;
+  Object plain{{"uuid", u(2)},
+               {"pool_uuid", pool_},
+               {"incarnation", u(2)},
+               {"restorable", true},
+               {"state", Array{"online"}}};
+  EXPECT_EQ(by_uuid[u(2)], plain);
+  for (int k : replicated) {
+    const Value& report = by_uuid[u(k)];
+    if (k == 1029) {
+      EXPECT_EQ(report["state"], Array{"online"});
+      EXPECT_FALSE(report.contains("target_pool_uuid"));
+      continue;
+    }
+    EXPECT_EQ(report["state"], (Array{"online", "replicated"})) << k;
+    EXPECT_EQ(report["target_pool_uuid"], u(0xA01)) << k;
+  }
+  EXPECT_EQ(temporary_rows(impl_->get_connection()), 0);
 }
 
 TEST_P(Retention, ChainMembersUpToASetOrWholeChain) {
