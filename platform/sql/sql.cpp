@@ -98,21 +98,43 @@ std::string quote_identifier(const std::string& name) {
 // ---------------------------------------------------------------------------
 // Render_Context
 
+Binding_Value* Named_Bindings::find(const std::string& name) {
+  if (list_.size() > kLinear) {
+    auto found = index_.find(name);
+    return found != index_.end() ? &list_[found->second].second : nullptr;
+  }
+  for (auto& b : list_) {
+    if (b.first == name)
+      return &b.second;
+  }
+  return nullptr;
+}
+
+void Named_Bindings::add(std::string name, const Binding_Value& value) {
+  list_.emplace_back(std::move(name), value);
+  if (list_.size() <= kLinear)
+    return;
+  if (index_.empty()) {
+    for (std::size_t i = 0; i < list_.size(); ++i)
+      index_.emplace(list_[i].first, i);  // the first of a name wins, as in the search
+  } else {
+    index_.emplace(list_.back().first, list_.size() - 1);
+  }
+}
+
 std::string Render_Context::add_value(const Binding_Value& value) {
   std::string mark = ":_p" + std::to_string(++next_);
-  bindings_.emplace_back(mark.substr(1), value);
+  bindings_.add(mark.substr(1), value);
   return mark;
 }
 
 void Render_Context::add_named(const std::string& name, const Binding_Value& value) {
-  for (const auto& b : bindings_) {
-    if (b.first == name) {
-      if (!(b.second == value))
-        fail("parameter :" + name + " bound twice with different values");
-      return;
-    }
+  if (const Binding_Value* bound = bindings_.find(name)) {
+    if (!(*bound == value))
+      fail("parameter :" + name + " bound twice with different values");
+    return;
   }
-  bindings_.emplace_back(name, value);
+  bindings_.add(name, value);
 }
 
 void Render_Context::fail(const std::string& reason) {
@@ -127,13 +149,10 @@ SQL::SQL(std::string text, int /*type*/, bool /*flag*/) : text_(std::move(text))
 
 SQL& SQL::bind(const std::string& name, const Binding_Value& value) {
   std::string key = strip_colon(name);
-  for (auto& b : bindings_) {
-    if (b.first == key) {
-      b.second = value;
-      return *this;
-    }
-  }
-  bindings_.emplace_back(key, value);
+  if (Binding_Value* bound = bindings_.find(key))
+    *bound = value;
+  else
+    bindings_.add(std::move(key), value);
   return *this;
 }
 
@@ -173,7 +192,7 @@ void SQL::invalidate(const std::string& reason) {
 void SQL::render_bindings(Render_Context& ctx) const {
   if (!valid())
     ctx.fail(invalid_reason_);
-  for (const auto& b : bindings_)
+  for (const auto& b : bindings_.list())
     ctx.add_named(b.first, b.second);
 }
 

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/json/json.h"
@@ -63,6 +64,22 @@ std::string quote_identifier(const std::string& name);
 // Each dot-separated part of `name` quoted: "j.state" gives `j`.`state`.
 std::string quote_column(const std::string& name);
 
+// A statement's bindings in the order bound, found by name. A long list (a
+// large IN list) is indexed: searched once per name bound, it would cost
+// the square of its length.
+class Named_Bindings {
+ public:
+  const Bindings& list() const { return list_; }
+  // The value bound to `name`; null when there is none.
+  Binding_Value* find(const std::string& name);
+  void add(std::string name, const Binding_Value& value);
+
+ private:
+  static const std::size_t kLinear = 16;
+  Bindings list_;
+  std::unordered_map<std::string, std::size_t> index_;  // filled past kLinear names
+};
+
 // Collects text and parameter values while a statement renders.
 class Render_Context {
  public:
@@ -71,7 +88,7 @@ class Render_Context {
   int dialect() const { return dialect_; }
   std::string& text() { return text_; }
   const std::string& text() const { return text_; }
-  const Bindings& bindings() const { return bindings_; }
+  const Bindings& bindings() const { return bindings_.list(); }
 
   // Binds a value under a fresh generated name; returns ":name".
   std::string add_value(const Binding_Value& value);
@@ -86,7 +103,7 @@ class Render_Context {
  private:
   int dialect_;
   std::string text_;
-  Bindings bindings_;
+  Named_Bindings bindings_;
   int next_ = 0;
   std::string error_;
 };
@@ -124,7 +141,7 @@ class SQL {
   int member_value(const Object& record, const std::string& key, int kind, Binding_Value& out);
 
   std::string text_;
-  Bindings bindings_;
+  Named_Bindings bindings_;
   std::string invalid_reason_;
 };
 
