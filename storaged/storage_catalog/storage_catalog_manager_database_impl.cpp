@@ -59,8 +59,8 @@ bool list_columns(const Connection_Ptr& conn, const std::string& table_sql,
 // catalog (on a cluster, through different nodes) may upgrade it at the
 // same moment: an ALTER that fails because another host's added the column
 // first has still done its part.
-bool add_column(const Connection_Ptr& conn, const std::string& table_sql,
-                const std::string& alter, const std::string& column) {
+bool add_column(const Connection_Ptr& conn, const std::string& table_sql, const std::string& alter,
+                const std::string& column) {
   if (conn->execute(alter))
     return true;
   std::set<std::string> now;
@@ -79,8 +79,7 @@ bool add_missing_columns(const Connection_Ptr& conn, const std::string& table_sq
       if (present.count(column) != 0)
         continue;
       char alter[256];
-      std::snprintf(alter, sizeof alter, format, table_sql.c_str(), column.c_str(),
-                    type.c_str());
+      std::snprintf(alter, sizeof alter, format, table_sql.c_str(), column.c_str(), type.c_str());
       if (!add_column(conn, table_sql, alter, column)) {
         if (failure != nullptr)
           LOG_ERROR("%s", failure);
@@ -256,7 +255,7 @@ bool Storage_Catalog_Manager_Database_Impl::create_retention_heads(const Connect
                        temporary_row_key(conn) +
                        "incarnation binary(16) not null, resource_uuid binary(16), "
                        "minor_resource_id " +
-                       text + ", vm integer, backup_time datetime);");
+                       text + ", plain_time datetime, vm_time datetime, backup_time datetime);");
 }
 
 bool Storage_Catalog_Manager_Database_Impl::create_incarnation_info(const Connection_Ptr& conn) {

@@ -113,24 +113,30 @@ bool uuid_literals(const std::vector<std::string>& uuids, std::string& list) {
 }
 
 // Fills `retention_heads` with the newest usable set's time of each chain
-// per resource, minor resource and kind of agent: a row per chain and
-// resource instead of a row per set, read once from the `chain` index.
-// Every later step of the retention query reads these rows, not the
-// pool's table. `vm` is 1 for agents of kVmAgents, 0 for other agents and
-// NULL for a set without one, which no resource's newest chain counts.
-// SQLite groups by the agent itself, which the index holds in order, and
-// MySQL by the kind, since there two agents that group as one may differ
-// in a trailing space that LIKE tells apart.
+// per resource and minor resource: a row per chain and resource instead of
+// a row per set, read once from the `chain` index. Every later step of the
+// retention query reads these rows, not the pool's table. `plain_time` is
+// the newest time of the sets of ordinary agents, `vm_time` of agents of
+// kVmAgents, `backup_time` of all, those without an agent included.
+// SQLite groups by the agent too, which the index holds in order, and
+// tells the kind once per group; MySQL tells it per set, since two agents
+// that group as one there may differ in a trailing space that LIKE tells
+// apart, and its grouping is cheapest on the index's first columns alone.
 bool fill_retention_heads(const Connection_Ptr& conn, const std::string& pool) {
-  const std::string vm = std::string("CASE WHEN agent like ") + kVmAgents +
-                         " THEN 1 WHEN agent not like " + kVmAgents + " THEN 0 END";
-  return conn->execute(SQL(
-      "INSERT INTO retention_heads (incarnation, resource_uuid, minor_resource_id, vm, "
-      "backup_time) SELECT incarnation, resource_uuid, minor_resource_id, " +
-      vm + " vm, MAX(backup_time) FROM " + Catalog_Table(pool).sql() +
-      " WHERE state & 11 = 1 AND incarnation IS NOT NULL GROUP BY incarnation, resource_uuid, "
-      "minor_resource_id, " +
-      (is_mysql(conn) ? "vm" : "agent")));
+  const std::string plain = std::string("agent not like ") + kVmAgents;
+  const std::string vm = std::string("agent like ") + kVmAgents;
+  const std::string times =
+      is_mysql(conn) ? "MAX(CASE WHEN " + plain + " THEN backup_time END), MAX(CASE WHEN " + vm +
+                           " THEN backup_time END)"
+                     : "CASE WHEN " + plain + " THEN MAX(backup_time) END, CASE WHEN " + vm +
+                           " THEN MAX(backup_time) END";
+  return conn->execute(
+      SQL("INSERT INTO retention_heads (incarnation, resource_uuid, minor_resource_id, plain_time, "
+          "vm_time, backup_time) SELECT incarnation, resource_uuid, minor_resource_id, " +
+          times + ", MAX(backup_time) FROM " + Catalog_Table(pool).sql() +
+          " WHERE state & 11 = 1 AND incarnation IS NOT NULL GROUP BY incarnation, resource_uuid, "
+          "minor_resource_id" +
+          (is_mysql(conn) ? "" : ", agent")));
 }
 
 // Protects the newest chain not yet protected of every resource: by
@@ -146,11 +152,11 @@ bool protect_newest_chains(const Connection_Ptr& conn, const std::string& pool, 
     return false;
   Select_SQL newest;
   newest.table("retention_heads")
-      .select(vm ? "minor_resource_id,MAX(backup_time) backup_time"
-                 : "resource_uuid,minor_resource_id,MAX(backup_time) backup_time")
+      .select(vm ? "minor_resource_id,MAX(vm_time) backup_time"
+                 : "resource_uuid,minor_resource_id,MAX(plain_time) backup_time")
       .group_by(vm ? "minor_resource_id" : "resource_uuid,minor_resource_id");
   Filter_SQL* filter = newest.where().and_filter();
-  filter->add_sql(vm ? "vm = 1" : "vm = 0");
+  filter->add_sql(vm ? "vm_time IS NOT NULL" : "plain_time IS NOT NULL");
   if (!excluded_list.empty())
     filter->add_sql("incarnation NOT IN (" + excluded_list + ")");
   const char* on = vm ? "COALESCE(a.minor_resource_id, '')=COALESCE(t.minor_resource_id, '') AND "
