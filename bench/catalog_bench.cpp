@@ -110,13 +110,17 @@ std::string blob(const std::string& hex) {
   return out;
 }
 
-std::string set_time(long long resource, int k) {
-  std::time_t t = 1577836800 + k * 86400LL + resource % 86400;
+// `t` as the catalog writes a backup time, in UTC.
+std::string time_text(std::time_t t) {
   std::tm tm{};
   gmtime_r(&t, &tm);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
   return text;
+}
+
+std::string set_time(long long resource, int k) {
+  return time_text(1577836800 + k * 86400LL + resource % 86400);
 }
 
 std::string set_uuid(long long s) {
@@ -266,6 +270,21 @@ std::string catalog_file(long long sets) {
 
 // ---------------------------------------------------------------------------
 // Reading rows by hand, as a reference reads them.
+
+// A reference's own connection to the catalog of `sets` sets; null, and
+// the case skipped, when the catalog cannot be built.
+struct Reference_Db {
+  sqlite3* db = nullptr;
+  Reference_Db(benchmark::State& state, long long sets) {
+    std::string path = catalog_file(sets);
+    db = path.empty() ? nullptr : sqlite_open(path);
+    if (db == nullptr)
+      state.SkipWithError("catalog not built");
+  }
+  ~Reference_Db() { sqlite3_close(db); }
+  Reference_Db(const Reference_Db&) = delete;
+  Reference_Db& operator=(const Reference_Db&) = delete;
+};
 
 struct Row_Sink {
   std::vector<std::string> values;
@@ -428,12 +447,10 @@ void query_catalog_lib(benchmark::State& state, long long sets, bool detail) {
 }
 
 void query_catalog_ref(benchmark::State& state, long long sets, bool detail) {
-  std::string path = catalog_file(sets);
-  sqlite3* db = path.empty() ? nullptr : sqlite_open(path);
-  if (db == nullptr) {
-    state.SkipWithError("catalog not built");
+  Reference_Db reference(state, sets);
+  sqlite3* db = reference.db;
+  if (db == nullptr)
     return;
-  }
   {
     std::string columns = detail ? "c.*, " + restorable_sql("c") +
                                        " restorable, CASE WHEN c.state & 16 = 16 AND "
@@ -450,7 +467,6 @@ void query_catalog_ref(benchmark::State& state, long long sets, bool detail) {
              rows == std::min<long long>(kPage, sets);
     });
   }
-  sqlite3_close(db);
 }
 
 // 1000 backup sets spread over the catalog, one in a hundred not in it.
@@ -478,12 +494,10 @@ void incarnation_info_lib(benchmark::State& state, long long sets) {
 }
 
 void incarnation_info_ref(benchmark::State& state, long long sets) {
-  std::string path = catalog_file(sets);
-  sqlite3* db = path.empty() ? nullptr : sqlite_open(path);
-  if (db == nullptr) {
-    state.SkipWithError("catalog not built");
+  Reference_Db reference(state, sets);
+  sqlite3* db = reference.db;
+  if (db == nullptr)
     return;
-  }
   {
     std::string marks = "?";
     for (int i = 1; i < kPage; ++i)
@@ -500,7 +514,6 @@ void incarnation_info_ref(benchmark::State& state, long long sets) {
       return step_all(info.stmt, sink);
     });
   }
-  sqlite3_close(db);
 }
 
 void expired_set_lib(benchmark::State& state, long long sets) {
@@ -517,12 +530,10 @@ void expired_set_lib(benchmark::State& state, long long sets) {
 
 // The retention statements as written out for the design, run by hand.
 void expired_set_ref(benchmark::State& state, long long sets) {
-  std::string path = catalog_file(sets);
-  sqlite3* db = path.empty() ? nullptr : sqlite_open(path);
-  if (db == nullptr) {
-    state.SkipWithError("catalog not built");
+  Reference_Db reference(state, sets);
+  sqlite3* db = reference.db;
+  if (db == nullptr)
     return;
-  }
   const std::string t = table(kPool);
   sqlite_exec(db,
               "CREATE TEMPORARY TABLE IF NOT EXISTS `exclude_incarnation`(incarnation binary(16) "
@@ -566,7 +577,6 @@ void expired_set_ref(benchmark::State& state, long long sets) {
       return sqlite_exec(db, "delete from exclude_incarnation;") && ok;
     });
   }
-  sqlite3_close(db);
 }
 
 void deletable_set_lib(benchmark::State& state, long long sets) {
@@ -584,12 +594,10 @@ void deletable_set_lib(benchmark::State& state, long long sets) {
 // The deletable chain's statements run by hand: the expired chain with the
 // oldest newest set, then its sets that are online.
 void deletable_set_ref(benchmark::State& state, long long sets) {
-  std::string path = catalog_file(sets);
-  sqlite3* db = path.empty() ? nullptr : sqlite_open(path);
-  if (db == nullptr) {
-    state.SkipWithError("catalog not built");
+  Reference_Db reference(state, sets);
+  sqlite3* db = reference.db;
+  if (db == nullptr)
     return;
-  }
   {
     const std::string t = table(kPool);
     Prepared oldest(db, "SELECT incarnation FROM " + t +
@@ -608,7 +616,6 @@ void deletable_set_ref(benchmark::State& state, long long sets) {
       return ok;
     });
   }
-  sqlite3_close(db);
 }
 
 // ---------------------------------------------------------------------------
@@ -873,33 +880,37 @@ std::string chain_set_uuid(int k) {
   return hex_uuid(0xc4a1, k);
 }
 
-std::string chain_catalog() {
-  std::string dir = g_dir + "/front-chain";
+// The shared catalog of a server host in folder `name`, filled by `fill`
+// the first time a process asks for it; empty when that fails.
+std::string front_catalog(const std::string& name,
+                          const std::function<bool(Front_Host&, const std::string&)>& fill) {
+  std::string dir = g_dir + "/" + name;
   std::string shared = dir + "/shared.db";
-  std::ifstream exists(shared);
-  if (exists.good())
+  if (std::ifstream(shared).good())
     return shared;
-  fresh_folder("front-chain");
-  std::string pool_dir = fresh_folder("front-chain/pool");
+  fresh_folder(name);
   Front_Host host(shared, {});
-  if (!host.ok() || !host.front().add_pool(pool_record(kRefPool)) ||
-      !host.front().add_device(device_record(hex_uuid(0xd1, 1), kRefPool, pool_dir)))
-    return std::string();
-  for (int k = 0; k < kChainLength; ++k) {
-    Object set = new_set_record(k);
-    set["uuid"] = chain_set_uuid(k);
-    set["incarnation"] = chain_set_uuid(0);
-    set["backup_type"] = k == 0 ? "full" : "incr";
-    std::time_t t = 1714557600 + k * 60LL;
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    set["backup_time"] = text;
-    if (!host.front().add_catalog(kRefPool, set))
-      return std::string();
-  }
-  return shared;
+  return host.ok() && fill(host, dir) ? shared : std::string();
+}
+
+std::string chain_catalog() {
+  return front_catalog("front-chain", [](Front_Host& host, const std::string& dir) {
+    std::string pool_dir = dir + "/pool";
+    std::filesystem::create_directories(pool_dir);
+    if (!host.front().add_pool(pool_record(kRefPool)) ||
+        !host.front().add_device(device_record(hex_uuid(0xd1, 1), kRefPool, pool_dir)))
+      return false;
+    for (int k = 0; k < kChainLength; ++k) {
+      Object set = new_set_record(k);
+      set["uuid"] = chain_set_uuid(k);
+      set["incarnation"] = chain_set_uuid(0);
+      set["backup_type"] = k == 0 ? "full" : "incr";
+      set["backup_time"] = time_text(1714557600 + k * 60LL);
+      if (!host.front().add_catalog(kRefPool, set))
+        return false;
+    }
+    return true;
+  });
 }
 
 void dependents_lib(benchmark::State& state) {
@@ -956,23 +967,16 @@ std::string usage_pool(int k) {
 }
 
 std::string usage_catalog() {
-  std::string dir = g_dir + "/front-usage";
-  std::string shared = dir + "/shared.db";
-  std::ifstream exists(shared);
-  if (exists.good())
-    return shared;
-  fresh_folder("front-usage");
-  Front_Host host(shared, {});
-  if (!host.ok())
-    return std::string();
-  for (int k = 0; k < kUsagePools; ++k) {
-    std::string pool_dir = dir + "/pool-" + std::to_string(k);
-    std::filesystem::create_directories(pool_dir);
-    if (!host.front().add_pool(pool_record(usage_pool(k).c_str())) ||
-        !host.front().add_device(device_record(hex_uuid(0xd2, k), usage_pool(k), pool_dir)))
-      return std::string();
-  }
-  return shared;
+  return front_catalog("front-usage", [](Front_Host& host, const std::string& dir) {
+    for (int k = 0; k < kUsagePools; ++k) {
+      std::string pool_dir = dir + "/pool-" + std::to_string(k);
+      std::filesystem::create_directories(pool_dir);
+      if (!host.front().add_pool(pool_record(usage_pool(k).c_str())) ||
+          !host.front().add_device(device_record(hex_uuid(0xd2, k), usage_pool(k), pool_dir)))
+        return false;
+    }
+    return true;
+  });
 }
 
 // Gives every pool a change to report, with figures too fresh to recompute.

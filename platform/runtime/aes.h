@@ -12,37 +12,34 @@
 #include <cstddef>
 #include <string>
 
-class AES_Encoder {
+// What an encoding or a decoding gave. False when it failed; the output
+// is empty then.
+class AES_Result {
  public:
-  // `iv_size` is kept for the host's signature: -1 (or 16) draws a random
-  // IV of the block size; other sizes fail.
-  AES_Encoder(const char* data, std::size_t size, const char* key, std::size_t key_size,
-              bool text_form, const char* mode, int iv_size);
-
-  // False when the key is empty, the mode unknown or the cipher failed;
-  // the output is empty then.
   bool ok() const { return ok_; }
   const std::string& output() const { return output_; }
 
- private:
+ protected:
   bool ok_ = false;
   std::string output_;
 };
 
-class AES_Decoder {
+class AES_Encoder : public AES_Result {
  public:
-  // The arguments mirror the encoder's; `data` is what it wrote.
+  // `iv_size` is kept for the host's signature: -1 (or 16) draws a random
+  // IV of the block size; other sizes fail. Fails for an empty key, an
+  // unknown mode or a failed cipher.
+  AES_Encoder(const char* data, std::size_t size, const char* key, std::size_t key_size,
+              bool text_form, const char* mode, int iv_size);
+};
+
+class AES_Decoder : public AES_Result {
+ public:
+  // The arguments mirror the encoder's; `data` is what it wrote. Fails for
+  // data the encoder did not write under this key (malformed text, wrong
+  // length, MAC mismatch, bad padding).
   AES_Decoder(const char* data, std::size_t size, const char* key, std::size_t key_size,
               bool text_form, const char* mode, int iv_size);
-
-  // False, with an empty output, for data the encoder did not write under
-  // this key (malformed text, wrong length, MAC mismatch, bad padding).
-  bool ok() const { return ok_; }
-  const std::string& output() const { return output_; }
-
- private:
-  bool ok_ = false;
-  std::string output_;
 };
 
 #endif  // PLATFORM_RUNTIME_AES_H_

@@ -171,41 +171,36 @@ bool Catalog_Dependence_Resolver::get_dependence_catalogs(const std::string& uui
   }
 }
 
-bool Catalog_Dependence_Resolver::start_walk(const std::string& uuid, bool actual_type,
-                                             Object& catalog, std::string& type, Array& chain,
-                                             Catalog_Dependence_Group& group, bool& walk) {
-  walk = false;
+int Catalog_Dependence_Resolver::start_walk(const std::string& uuid, bool actual_type,
+                                            Catalog_Dependence_Group& group, Walk_Start& start) {
+  Object& catalog = start.catalog;
   if (!Storage_Catalog_Utils::get_catalog(pool_uuid_, uuid, catalog) || catalog.empty())
-    return false;
+    return -1;
   const std::string& agent = object_get_str_or_throw(catalog, "agent");
   group.status = 0;
-  type =
+  start.type =
       actual_type ? actual_backup_type(catalog) : object_get_str_or_throw(catalog, "backup_type");
-  if (stands_alone(catalog, agent, type, group))
-    return true;
-  if (!read_chain(uuid, catalog, chain))
-    return false;
+  if (stands_alone(catalog, agent, start.type, group))
+    return 0;
+  if (!read_chain(uuid, catalog, start.chain))
+    return -1;
   group.standalone = false;
   if (groups_by_snapshot(agent))
-    return group_mssql_merge(catalog, chain, group);
-  walk = true;
-  return true;
+    return group_mssql_merge(catalog, start.chain, group) ? 0 : -1;
+  return 1;
 }
 
 bool Catalog_Dependence_Resolver::get_dependence_catalogs_i(const std::string& uuid,
                                                             bool all_states,
                                                             Catalog_Dependence_Group& group,
                                                             bool type_filter) {
-  Object catalog;
-  std::string type;
-  Array chain;
-  bool walk = false;
-  if (!start_walk(uuid, false, catalog, type, chain, group, walk))
-    return false;
-  if (!walk)
-    return true;
-  long long time = required_backup_seconds(catalog);
-  for (const Value& member : chain) {
+  Walk_Start start;
+  int begun = start_walk(uuid, false, group, start);
+  if (begun <= 0)
+    return begun == 0;
+  const std::string& type = start.type;
+  long long time = required_backup_seconds(start.catalog);
+  for (const Value& member : start.chain) {
     const Object& candidate = member.get_ref<const Object&>();
     if (all_states) {
       group.catalogs.push_back(member);
@@ -252,16 +247,13 @@ bool Catalog_Dependence_Resolver::get_dependents(const std::string& uuid,
 
 bool Catalog_Dependence_Resolver::get_dependents_i(const std::string& uuid,
                                                    Catalog_Dependence_Group& group) {
-  Object catalog;
-  std::string type;
-  Array chain;
-  bool walk = false;
-  if (!start_walk(uuid, true, catalog, type, chain, group, walk))
-    return false;
-  if (!walk)
-    return true;
-  long long time = required_backup_seconds(catalog);
-  for (const Value& member : chain) {
+  Walk_Start start;
+  int begun = start_walk(uuid, true, group, start);
+  if (begun <= 0)
+    return begun == 0;
+  const std::string& type = start.type;
+  long long time = required_backup_seconds(start.catalog);
+  for (const Value& member : start.chain) {
     const Object& candidate = member.get_ref<const Object&>();
     long long state = 0;
     object_get(candidate, "state", state);

@@ -84,12 +84,18 @@ class Catalog_Dependence_Resolver {
   bool get_dependence_catalogs_i(const std::string& uuid, bool all_states,
                                  Catalog_Dependence_Group& group, bool type_filter);
   bool get_dependents_i(const std::string& uuid, Catalog_Dependence_Group& group);
-  // The start both walks share: reads set `uuid` into `catalog` and, when
-  // neither the continuous-data nor the MSSQL rule settles `group` at
-  // once, its chain into `chain` and sets `walk`. `actual_type` reads the
-  // set's type as the dependents walk compares it.
-  bool start_walk(const std::string& uuid, bool actual_type, Object& catalog, std::string& type,
-                  Array& chain, Catalog_Dependence_Group& group, bool& walk);
+  // What a walk along a chain starts from: the set, its type and its chain.
+  struct Walk_Start {
+    Object catalog;
+    std::string type;
+    Array chain;
+  };
+  // The start both walks share: reads set `uuid` and, when neither the
+  // continuous-data nor the MSSQL rule settles `group` at once, its chain.
+  // 1: walk `start.chain`; 0: `group` is settled; -1: failed.
+  // `actual_type` reads the set's type as the dependents walk compares it.
+  int start_walk(const std::string& uuid, bool actual_type, Catalog_Dependence_Group& group,
+                 Walk_Start& start);
   bool resolve_conditions(const Array& resource_uuids, const Object& conditions,
                           const Array& excluded,
                           std::map<std::string, Catalog_Dependence_Group>& groups);

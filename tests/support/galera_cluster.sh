@@ -29,12 +29,7 @@ available() {
 }
 
 node_pid() {
-  pid=$(cat "$1/node$2/mysqld.pid" 2>/dev/null || true)
-  if [ -n "$pid" ] && alive "$pid"; then
-    echo "$pid"
-    return 0
-  fi
-  return 1
+  live_pid "$1/node$2/mysqld.pid"
 }
 
 status_of() {

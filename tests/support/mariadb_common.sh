@@ -23,3 +23,9 @@ alive() {
   state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null || true)
   [ "$state" != Z ]
 }
+
+# The pid written in file $1 while that process still runs.
+live_pid() {
+  pid=$(cat "$1" 2>/dev/null || true)
+  [ -n "$pid" ] && alive "$pid" && echo "$pid"
+}

@@ -21,14 +21,7 @@ answers() {
 }
 
 running_pid() {
-  if [ -f "$1/mysqld.pid" ]; then
-    pid=$(cat "$1/mysqld.pid" 2>/dev/null || true)
-    if [ -n "$pid" ] && alive "$pid"; then
-      echo "$pid"
-      return 0
-    fi
-  fi
-  return 1
+  live_pid "$1/mysqld.pid"
 }
 
 install_data() {
