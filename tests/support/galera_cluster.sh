@@ -176,15 +176,7 @@ stop_node() {
 wait_gone() {
   pid=$(node_pid "$1" "$2" || true)
   [ -n "$pid" ] || return 0
-  i=0
-  while alive "$pid"; do
-    if [ $i -ge 600 ]; then
-      kill -9 "$pid" 2>/dev/null || true
-      break
-    fi
-    sleep 0.1
-    i=$((i + 1))
-  done
+  wait_for_exit "$pid"
 }
 
 stop() {

@@ -29,3 +29,16 @@ live_pid() {
   pid=$(cat "$1" 2>/dev/null || true)
   [ -n "$pid" ] && alive "$pid" && echo "$pid"
 }
+
+# Waits for process $1 to end: a minute at most, then kill -9.
+wait_for_exit() {
+  i=0
+  while alive "$1"; do
+    if [ $i -ge 600 ]; then
+      kill -9 "$1" 2>/dev/null || true
+      break
+    fi
+    sleep 0.1
+    i=$((i + 1))
+  done
+}

@@ -96,15 +96,7 @@ stop() {
   pid=$(running_pid "$dir" || true)
   [ -n "$pid" ] || return 0
   kill "$pid" 2>/dev/null || true
-  i=0
-  while alive "$pid"; do
-    if [ $i -ge 600 ]; then
-      kill -9 "$pid" 2>/dev/null || true
-      break
-    fi
-    sleep 0.1
-    i=$((i + 1))
-  done
+  wait_for_exit "$pid"
 }
 
 case "${1:-}" in
